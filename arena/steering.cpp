@@ -1,0 +1,7 @@
+#include "arena/steering.hpp"
+
+#include "game/game_state.hpp"
+
+void steerPaddles()
+{
+}

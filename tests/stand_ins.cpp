@@ -1,0 +1,115 @@
+#include "tests/stand_ins.hpp"
+
+#include <SFML/System/Clock.hpp>
+#include <SFML/Window/GlResource.hpp>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <deque>
+#include <set>
+
+namespace
+{
+std::set<sf::Keyboard::Key> heldKeys;
+int pollCount = 0;
+
+std::deque<int> queuedRand;
+int drawCount = 0;
+std::uint32_t lcgState = 1;
+
+std::int64_t nowMicroseconds = 0; // plain integer: valid before any constructor runs
+} // namespace
+
+namespace standIn
+{
+
+void holdKeys(std::initializer_list<sf::Keyboard::Key> keys)
+{
+    heldKeys = keys;
+}
+
+void releaseKeys()
+{
+    heldKeys.clear();
+}
+
+int keyPolls()
+{
+    return pollCount;
+}
+
+void queueRand(std::initializer_list<int> values)
+{
+    queuedRand.insert(queuedRand.end(), values.begin(), values.end());
+}
+
+int randDraws()
+{
+    return drawCount;
+}
+
+void resetRand(unsigned seed)
+{
+    queuedRand.clear();
+    drawCount = 0;
+    lcgState = seed;
+}
+
+void advanceClock(float seconds)
+{
+    nowMicroseconds += std::llround(static_cast<double>(seconds) * 1e6);
+}
+
+} // namespace standIn
+
+// Queued values first, then a small deterministic generator.
+int rand() noexcept
+{
+    ++drawCount;
+    if (!queuedRand.empty())
+    {
+        const int value = queuedRand.front();
+        queuedRand.pop_front();
+        return value;
+    }
+    lcgState = lcgState * 1103515245u + 12345u;
+    return static_cast<int>((lcgState >> 1) & 0x7fffffff);
+}
+
+void srand(unsigned seed) noexcept
+{
+    standIn::resetRand(seed);
+}
+
+namespace sf
+{
+
+bool Keyboard::isKeyPressed(Key key)
+{
+    ++pollCount;
+    return heldKeys.count(key) != 0;
+}
+
+Clock::Clock() : m_startTime(microseconds(nowMicroseconds))
+{
+}
+
+Time Clock::getElapsedTime() const
+{
+    return microseconds(nowMicroseconds) - m_startTime;
+}
+
+Time Clock::restart()
+{
+    const Time elapsed = getElapsedTime();
+    m_startTime = microseconds(nowMicroseconds);
+    return elapsed;
+}
+
+// The game's window is a GL resource even before it opens; without these, its
+// construction would look for an X display.
+GlResource::GlResource() = default;
+GlResource::~GlResource() = default;
+
+} // namespace sf
