@@ -1,0 +1,413 @@
+#!/usr/bin/env python3
+"""The real game in its own X server, played with real key presses.
+
+Each case starts build/zarv under a fresh Xvfb, moves its window to (0, 0)
+and focuses it (there is no window manager, and keys reach only the focused
+window), presses keys with xdotool, looks at the window with ImageMagick's
+import and listens to what OpenAL Soft mixed, written to a WAV file by its
+wave backend.
+
+The game reads keys as held, once per frame (about 80 frames a second under
+Xvfb), so a key is held down until its effect shows, never tapped. Nothing
+waits a fixed time: every check polls with a generous deadline.
+
+Usage: end_to_end.py path/to/zarv [case ...]
+"""
+
+import array
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import traceback
+
+DEADLINE = 30.0  # seconds; generous, so that a slow machine only makes it slower
+WIDTH, HEIGHT = 1280, 720
+ASSETS = ["segoeui.ttf", "menu.wav", "selected.wav", "stop.wav", "zarv.wav"]
+
+# Palette, and the paddles' translucent colours as they come out over the white arena
+BACKDROP = (76, 74, 72)
+WHITE = (254, 252, 250)
+SLATE = (81, 92, 107)
+MIST = (104, 118, 138)
+STEEL = (105, 121, 126)
+MAGENTA = (255, 0, 255)
+BLUE_OVER_WHITE = (127, 126, 252)
+RED_OVER_WHITE = (254, 126, 125)
+
+# Pitches of the synthesised sounds (Hz), before the game's random detune of up to 7 %
+MENU_HZ = (560, 780)
+START_HZ = (780, 1450)
+STOP_HZ = (220, 560)
+BOUNCE_HZ = (1250, 1800)
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, message):
+    if not condition:
+        raise Failure(message)
+
+
+def wait_for(what, probe, deadline=DEADLINE):
+    """Polls probe() until it returns something truthy; fails after the deadline."""
+    end = time.monotonic() + deadline
+    while True:
+        result = probe()
+        if result:
+            return result
+        if time.monotonic() > end:
+            raise Failure("timed out waiting for " + what)
+        time.sleep(0.05)
+
+
+def run(*command, env=None):
+    return subprocess.run(command, env=env, check=True, capture_output=True, text=True).stdout
+
+
+class Screenshot:
+    def __init__(self, rgb):
+        self.rgb = rgb
+
+    def pixel(self, x, y):
+        i = (y * WIDTH + x) * 3
+        return tuple(self.rgb[i:i + 3])
+
+    def count(self, colour, box, tolerance=3):
+        """Pixels of about this colour inside box = (left, top, right, bottom)."""
+        left, top, right, bottom = box
+        found = 0
+        for y in range(top, bottom):
+            row = self.rgb[(y * WIDTH + left) * 3:(y * WIDTH + right) * 3]
+            for i in range(0, len(row), 3):
+                if all(abs(row[i + k] - colour[k]) <= tolerance for k in range(3)):
+                    found += 1
+        return found
+
+
+def near(actual, expected, tolerance=4):
+    return all(abs(a - e) <= tolerance for a, e in zip(actual, expected))
+
+
+class Recording:
+    """The game's mixed sound, as OpenAL Soft's wave backend writes it: 16-bit mono."""
+
+    def __init__(self, path):
+        self.path = path
+
+    def samples(self, start=0):
+        try:
+            with open(self.path, "rb") as wav:
+                data = wav.read()
+        except FileNotFoundError:
+            return array.array("h")
+        offset = data.find(b"data")
+        if offset < 0:
+            return array.array("h")
+        body = data[offset + 8:]
+        body = body[:len(body) // 2 * 2]
+        pcm = array.array("h", body)
+        return pcm[start:]
+
+    def mark(self):
+        return len(self.samples())
+
+    def sound_since(self, mark):
+        """(peak, pitch in Hz) of the loud part after mark, or None while silent."""
+        pcm = self.samples(mark)
+        loud = [i for i, s in enumerate(pcm) if abs(s) > 1500]
+        if len(loud) < 441:
+            return None
+        part = pcm[loud[0]:loud[-1] + 1]
+        crossings = sum(1 for a, b in zip(part, part[1:]) if (a < 0) != (b < 0))
+        return max(abs(s) for s in part), crossings / 2 / (len(part) / 44100.0)
+
+    def wait_for_sound(self, mark, pitch_range, name):
+        def probe():
+            heard = self.sound_since(mark)
+            return heard if heard and pitch_range[0] <= heard[1] <= pitch_range[1] else None
+        try:
+            return wait_for(name, probe)
+        except Failure:
+            raise Failure("did not hear %s (%s..%s Hz); heard %s"
+                          % (name, pitch_range[0], pitch_range[1], self.sound_since(mark)))
+
+
+class Game:
+    """build/zarv under its own Xvfb, in a working folder with the chosen assets."""
+
+    def __init__(self, binary, assets=ASSETS, wrapper=()):
+        self.command = list(wrapper) + [binary]
+        self.binary = binary
+        self.assets = assets
+        self.held = set()
+
+    def __enter__(self):
+        try:
+            return self.start()
+        except BaseException:
+            self.__exit__()
+            raise
+
+    def start(self):
+        self.xvfb = self.process = self.stderr = None
+        self.folder = tempfile.mkdtemp(prefix="zarv-e2e-")
+        for name in self.assets:
+            shutil.copy(os.path.join(os.path.dirname(self.binary), name), self.folder)
+        self.recording = Recording(os.path.join(self.folder, "mixed.wav"))
+        with open(os.path.join(self.folder, "alsoft.conf"), "w") as conf:
+            conf.write("[general]\ndrivers = wave\nchannels = mono\nsample-type = int16\n"
+                       "frequency = 44100\ndither = false\n[wave]\nfile = %s\n" % self.recording.path)
+
+        read_end, write_end = os.pipe()
+        self.xvfb = subprocess.Popen(
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (WIDTH, HEIGHT),
+             "-nolisten", "tcp"], pass_fds=[write_end],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(write_end)
+        with os.fdopen(read_end) as pipe:
+            display = pipe.readline().strip()
+        check(display, "Xvfb did not start")
+        self.env = dict(os.environ, DISPLAY=":" + display,
+                        ALSOFT_CONF=os.path.join(self.folder, "alsoft.conf"))
+        self.env.pop("ALSOFT_DRIVERS", None)
+
+        self.stderr = open(os.path.join(self.folder, "stderr.txt"), "w+")
+        self.process = subprocess.Popen(self.command, cwd=self.folder, env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=self.stderr)
+        self.window = wait_for("the game's window", self.find_window)
+        wait_for("the window at (0, 0) with the focus", self.place_window)
+        return self
+
+    def __exit__(self, *exc):
+        for key in list(self.held):
+            self.release(key)
+        if self.process and self.process.poll() is None:
+            self.process.kill()
+            self.process.wait()
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        if self.stderr:
+            self.stderr.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
+        return False
+
+    def xdotool(self, *args):
+        return run("xdotool", *args, env=self.env)
+
+    def find_window(self):
+        check(self.process.poll() is None, "the game ended before its window showed")
+        found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Zarv$"], env=self.env,
+                               capture_output=True, text=True).stdout.split()
+        return found[0] if found else None
+
+    def place_window(self):
+        """SFML places the window partly off a small screen, and without a window
+        manager nobody gives it the focus: do both, until they stick."""
+        moved = subprocess.run(["xdotool", "windowmove", "--sync", self.window, "0", "0"],
+                               env=self.env, capture_output=True)
+        focused = subprocess.run(["xdotool", "windowfocus", "--sync", self.window],
+                                 env=self.env, capture_output=True)
+        return moved.returncode == 0 and focused.returncode == 0
+
+    def hold(self, key):
+        # Real key events (XTEST), not sent ones: the game asks the X server
+        # which keys are down, and only real events change that.
+        self.xdotool("keydown", key)
+        self.held.add(key)
+
+    def release(self, key):
+        self.xdotool("keyup", key)
+        self.held.discard(key)
+
+    def press_until(self, key, what, probe):
+        """Holds key until probe() sees its effect, then lets go."""
+        self.hold(key)
+        try:
+            return wait_for(what, probe)
+        finally:
+            self.release(key)
+
+    def screenshot(self):
+        rgb = subprocess.run(["import", "-window", self.window, "-depth", "8", "rgb:-"],
+                             env=self.env, check=True, capture_output=True).stdout
+        check(len(rgb) == WIDTH * HEIGHT * 3, "screenshot of unexpected size %d" % len(rgb))
+        return Screenshot(rgb)
+
+    def save_screenshot(self, path):
+        run("import", "-window", self.window, path, env=self.env)
+
+    def exit_status(self, deadline=DEADLINE):
+        return wait_for("the game to exit", lambda: self.process.poll() is not None
+                        and (self.process.returncode,), deadline)[0]
+
+    def messages(self):
+        self.stderr.flush()
+        self.stderr.seek(0)
+        return self.stderr.read()
+
+
+# What the screen shows
+
+CPU_OPTION = (540, 280, 740, 322)
+PVP_OPTION = (540, 400, 740, 442)
+COUNTDOWN_AREA = (480, 60, 760, 420)
+
+
+def highlighted_option(shot):
+    """1 or 2 as the thick Slate outline sits around one option, else None."""
+    cpu = shot.count(SLATE, CPU_OPTION, tolerance=2)
+    pvp = shot.count(SLATE, PVP_OPTION, tolerance=2)
+    if cpu > 300 and pvp < 20:
+        return 1
+    if pvp > 300 and cpu < 20:
+        return 2
+    return None
+
+
+def menu_shown(shot):
+    return near(shot.pixel(530, 360), MIST) and near(shot.pixel(515, 360), SLATE)
+
+
+def countdown_shown(shot):
+    return not menu_shown(shot) and shot.count(STEEL, COUNTDOWN_AREA) > 2000
+
+
+# The cases
+
+def case_window_title_size_and_fixed_size(game):
+    check(game.xdotool("getwindowname", game.window).strip() == "Zarv", "title is not Zarv")
+    geometry = game.xdotool("getwindowgeometry", game.window)
+    check("Geometry: 1280x720" in geometry, "window is not 1280x720: " + geometry)
+    hints = run("xprop", "-id", game.window, "WM_NORMAL_HINTS", env=game.env)
+    check("minimum size: 1280 by 720" in hints and "maximum size: 1280 by 720" in hints,
+          "the window can be resized: " + hints)
+
+
+def case_menu_looks_right(game):
+    shot = wait_for("the menu", lambda: (lambda s: menu_shown(s) and s)(game.screenshot()))
+    check(near(shot.pixel(5, 5), BACKDROP), "backdrop is %s" % (shot.pixel(5, 5),))
+    check(near(shot.pixel(640, 120), WHITE), "arena is %s" % (shot.pixel(640, 120),))
+    check(near(shot.pixel(640, 360 - 350 - 3), (105, 121, 126), 12), "arena rim is not Steel")
+    check(near(shot.pixel(309, 275), BLUE_OVER_WHITE), "blue paddle is %s" % (shot.pixel(309, 275),))
+    check(near(shot.pixel(971, 445), RED_OVER_WHITE), "red paddle is %s" % (shot.pixel(971, 445),))
+    check(near(shot.pixel(640, 200), WHITE), "something covers the top of the arena")
+    check(highlighted_option(shot) == 1, "Player v CPU is not highlighted")
+    check(shot.count(STEEL, (900, 630, 1190, 700)) > 300, "no hint at the bottom right")
+
+
+def case_menu_keys_sounds_and_screens(game):
+    wait_for("the menu", lambda: menu_shown(game.screenshot()))
+
+    mark = game.recording.mark()
+    game.press_until("s", "the highlight to move down",
+                     lambda: highlighted_option(game.screenshot()) == 2)
+    game.recording.wait_for_sound(mark, MENU_HZ, "the menu sound")
+
+    game.press_until("Up", "the highlight to move up",
+                     lambda: highlighted_option(game.screenshot()) == 1)
+
+    mark = game.recording.mark()
+    game.press_until("Return", "the countdown", lambda: countdown_shown(game.screenshot()))
+    game.recording.wait_for_sound(mark, START_HZ, "the start sound")
+
+    mark = game.recording.mark()
+    game.press_until("r", "the menu to come back", lambda: menu_shown(game.screenshot()))
+    game.recording.wait_for_sound(mark, STOP_HZ, "the stop sound")
+    check(highlighted_option(game.screenshot()) == 1, "the highlight moved on R")
+
+    game.hold("Escape")
+    status = game.exit_status()
+    check(status == 0, "Escape ended the game with status %s" % status)
+
+
+def case_no_assets_still_plays_silently(game):
+    shot = wait_for("the shapes", lambda: (lambda s: menu_shown(s) and s)(game.screenshot()))
+    check(near(shot.pixel(640, 120), WHITE), "no arena without assets")
+    check(near(shot.pixel(309, 275), BLUE_OVER_WHITE), "no blue paddle without assets")
+    check(highlighted_option(shot) is None, "text drawn without a font")
+
+    game.press_until("Return", "the ball to show as the menu goes",
+                     lambda: near(game.screenshot().pixel(640, 360), MAGENTA))
+    game.hold("Escape")
+    check(game.exit_status() == 0, "did not exit 0 on Escape without assets")
+    pcm = game.recording.samples()
+    check(len(pcm) > 0, "nothing was recorded at all")
+    check(max(abs(s) for s in pcm) == 0, "a sound was heard without sound files")
+    messages = game.messages()
+    check("segoeui.ttf" in messages and "menu.wav" in messages,
+          "SFML's messages are missing from stderr: " + messages)
+
+
+def case_clean_exit_under_valgrind(game):
+    # The scene lives in objects that are destroyed after main returns: sounds
+    # before their buffers, the font before the window that holds the GL context.
+    # Mesa's software renderer is very slow under valgrind: allow minutes.
+    started = time.monotonic()
+    wait_for("the menu under valgrind", lambda: menu_shown(game.screenshot()), deadline=300)
+    print("  first frame under valgrind after %.0f s" % (time.monotonic() - started))
+    game.hold("Escape")
+    check(game.exit_status(deadline=300) == 0, "did not exit 0 under valgrind")
+    report = open(os.path.join(game.folder, "valgrind.txt")).read()
+    check("Process terminating" not in report, "the game crashed on exit:\n" + report)
+    check("Invalid write" not in report and "Invalid free" not in report,
+          "memory errors on exit:\n" + report)
+
+
+VALGRIND = ("valgrind", "--log-file=valgrind.txt")
+
+CASES = [
+    (case_window_title_size_and_fixed_size, ASSETS, ()),
+    (case_menu_looks_right, ASSETS, ()),
+    (case_menu_keys_sounds_and_screens, ASSETS, ()),
+    (case_no_assets_still_plays_silently, [], ()),
+    (case_clean_exit_under_valgrind, ASSETS, VALGRIND),
+]
+
+
+def keep_evidence(game, name):
+    """On a failure, keeps what the game showed, said and played, for a look."""
+    folder = os.path.join(os.getcwd(), "end_to_end_failures", name)
+    os.makedirs(folder, exist_ok=True)
+    try:
+        game.save_screenshot(os.path.join(folder, "screen.png"))
+    except Exception:  # the window may be gone: keep the rest anyway
+        pass
+    for kept in ("stderr.txt", "mixed.wav", "valgrind.txt"):
+        if os.path.exists(os.path.join(game.folder, kept)):
+            shutil.copy(os.path.join(game.folder, kept), folder)
+    print("evidence kept in " + folder)
+
+
+def main():
+    binary = os.path.abspath(sys.argv[1])
+    wanted = sys.argv[2:]
+    passed = failed = 0
+    for case, assets, wrapper in CASES:
+        if wanted and case.__name__ not in wanted:
+            continue
+        started = time.monotonic()
+        try:
+            with Game(binary, assets, wrapper) as game:
+                try:
+                    case(game)
+                except Exception:
+                    keep_evidence(game, case.__name__)
+                    raise
+            passed += 1
+            print("PASS %s (%.1f s)" % (case.__name__, time.monotonic() - started), flush=True)
+        except Exception:  # report every case, whatever went wrong
+            failed += 1
+            print("FAIL %s" % case.__name__, flush=True)
+            traceback.print_exc()
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed or not passed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
