@@ -278,6 +278,35 @@ def countdown_shown(shot):
     return not menu_shown(shot) and shot.count(STEEL, COUNTDOWN_AREA) > 2000
 
 
+BLUE_SCORE = "260x330+0+220"
+RED_SCORE = "300x330+980+220"
+
+
+def read_score(game, region):
+    """Reads a score as a player would: tesseract on the score's corner of the
+    window, its glyphs turned black on white."""
+    shot = os.path.join(game.folder, "score.png")
+    game.save_screenshot(shot)
+    run("convert", shot, "-crop", region, "+repage", "-fuzz", "6%", "-fill", "white",
+        "-opaque", "rgb(%d,%d,%d)" % BACKDROP, "-fill", "black", "+opaque", "white",
+        "-resize", "25%", "-bordercolor", "white", "-border", "20", shot)
+    return run("tesseract", shot, "-", "--psm", "7",
+               "-c", "tessedit_char_whitelist=-0123456789").strip()
+
+
+def scores_read(game, blue, red):
+    return read_score(game, BLUE_SCORE) == blue and read_score(game, RED_SCORE) == red
+
+
+def start_game(game, option):
+    """From the menu: highlight option 1 or 2, then Return until the countdown shows."""
+    wait_for("the menu", lambda: menu_shown(game.screenshot()))
+    key = "s" if option == 2 else "w"
+    game.press_until(key, "option %d highlighted" % option,
+                     lambda: highlighted_option(game.screenshot()) == option)
+    game.press_until("Return", "the countdown", lambda: countdown_shown(game.screenshot()))
+
+
 # The cases
 
 def case_window_title_size_and_fixed_size(game):
@@ -344,6 +373,14 @@ def case_no_assets_still_plays_silently(game):
           "SFML's messages are missing from stderr: " + messages)
 
 
+def case_untouched_serve_costs_both_sides_a_point(game):
+    wait_for("the scores to read 0 and 0", lambda: scores_read(game, "0", "0"))
+    start_game(game, 2)
+    # Served from the centre down and to the right, below the red paddle
+    wait_for("both scores to read -1", lambda: scores_read(game, "-1", "-1"))
+    wait_for("the countdown again", lambda: countdown_shown(game.screenshot()))
+
+
 def case_clean_exit_under_valgrind(game):
     # The scene lives in objects that are destroyed after main returns: sounds
     # before their buffers, the font before the window that holds the GL context.
@@ -366,6 +403,7 @@ CASES = [
     (case_menu_looks_right, ASSETS, ()),
     (case_menu_keys_sounds_and_screens, ASSETS, ()),
     (case_no_assets_still_plays_silently, [], ()),
+    (case_untouched_serve_costs_both_sides_a_point, ASSETS, ()),
     (case_clean_exit_under_valgrind, ASSETS, VALGRIND),
 ]
 

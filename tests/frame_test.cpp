@@ -213,6 +213,43 @@ TEST_F(CountdownFrames, TickEveryHalfSecondAndShowZeroForExactlyOneFrame)
     runFrame();
     EXPECT_EQ(ballLive, 1);
     EXPECT_EQ(countdown, 0);
+    EXPECT_EQ(ball.getPosition(), serve + sf::Vector2f(7.5f, 7.5f)); // live at once
+}
+
+using LiveFrames = FreshGame;
+
+TEST_F(LiveFrames, AnUntouchedFirstServeEscapesAndBothSidesLoseAPoint)
+{
+    standIn::holdKeys({Key::S, Key::Return}); // "Player v Player", no one steering
+    runFrame();
+    standIn::releaseKeys();
+    runFrame();
+    standIn::advanceClock(1.5f);
+    runFrame(); // 3 -> 2: one tick per frame, however late
+    standIn::advanceClock(0.5f);
+    runFrame();
+    standIn::advanceClock(0.5f);
+    runFrame(); // "0"
+    ASSERT_EQ(countdown, 0);
+
+    int frames = 0;
+    while (ballLive == 1 || frames == 0)
+    {
+        runFrame();
+        ++frames;
+        ASSERT_LT(frames, 100);
+    }
+    // From the centre at 7.5 px a frame each way, the ball passes 340 px on its
+    // 33rd move, below and right of the red paddle.
+    EXPECT_EQ(frames, 34);
+    EXPECT_EQ(blueScore, -1);
+    EXPECT_EQ(redScore, -1);
+    EXPECT_EQ(countdown, 3);
+
+    runFrame();
+    EXPECT_EQ(blueScoreText.getString(), sf::String("-1"));
+    EXPECT_EQ(redScoreText.getString(), sf::String("-1"));
+    EXPECT_EQ(countdownText.getString(), sf::String("3"));
 }
 
 TEST_F(CountdownFrames, ALateFrameTicksOnlyOnce)
