@@ -15,6 +15,7 @@ Usage: end_to_end.py path/to/zarv [case ...]
 """
 
 import array
+import math
 import os
 import shutil
 import subprocess
@@ -116,25 +117,34 @@ class Recording:
     def mark(self):
         return len(self.samples())
 
-    def sound_since(self, mark):
-        """(peak, pitch in Hz) of the loud part after mark, or None while silent."""
+    def sounds_since(self, mark):
+        """(peak, pitch in Hz) of each sound heard after mark, a sound being a
+        loud stretch with no more than 20 ms of quiet inside."""
         pcm = self.samples(mark)
         loud = [i for i, s in enumerate(pcm) if abs(s) > 1500]
-        if len(loud) < 441:
-            return None
-        part = pcm[loud[0]:loud[-1] + 1]
-        crossings = sum(1 for a, b in zip(part, part[1:]) if (a < 0) != (b < 0))
-        return max(abs(s) for s in part), crossings / 2 / (len(part) / 44100.0)
+        stretches = []
+        for i in loud:
+            if stretches and i - stretches[-1][1] <= 882:
+                stretches[-1][1] = i
+            else:
+                stretches.append([i, i])
+        heard = []
+        for first, last in stretches:
+            part = pcm[first:last + 1]
+            if len(part) < 441:
+                continue
+            crossings = sum(1 for a, b in zip(part, part[1:]) if (a < 0) != (b < 0))
+            heard.append((max(abs(s) for s in part), crossings / 2 / (len(part) / 44100.0)))
+        return heard
 
     def wait_for_sound(self, mark, pitch_range, name):
         def probe():
-            heard = self.sound_since(mark)
-            return heard if heard and pitch_range[0] <= heard[1] <= pitch_range[1] else None
+            return [h for h in self.sounds_since(mark) if pitch_range[0] <= h[1] <= pitch_range[1]]
         try:
             return wait_for(name, probe)
         except Failure:
             raise Failure("did not hear %s (%s..%s Hz); heard %s"
-                          % (name, pitch_range[0], pitch_range[1], self.sound_since(mark)))
+                          % (name, pitch_range[0], pitch_range[1], self.sounds_since(mark)))
 
 
 class Game:
@@ -279,7 +289,30 @@ def countdown_shown(shot):
 
 
 BLUE_SCORE = "260x330+0+220"
-RED_SCORE = "300x330+980+220"
+RED_SCORE = "280x330+1000+220"  # clear of the arena's rim
+
+
+def rim_point(bearing):
+    """The pixel in the middle of the paddles' band at this bearing (radians)."""
+    return (int(round(640 + 342 * math.cos(bearing))), int(round(360 + 342 * math.sin(bearing))))
+
+
+def paddle_at(shot, colour, rotation):
+    """The paddle covers bearings [r, r + 0.5] and nothing just beyond either end."""
+    r = math.radians(rotation)
+    return (near(shot.pixel(*rim_point(r + 0.25)), colour)
+            and near(shot.pixel(*rim_point(r - 0.05)), WHITE)
+            and near(shot.pixel(*rim_point(r + 0.55)), WHITE))
+
+
+def red_ball_seen(shot):
+    """A red ball inside the arena, well clear of the rim where the red paddle is."""
+    found = 0
+    for y in range(60, 660, 2):
+        for x in range(340, 940, 2):
+            if (x - 640) ** 2 + (y - 360) ** 2 < 310 ** 2 and near(shot.pixel(x, y), RED_OVER_WHITE):
+                found += 1
+    return found > 20
 
 
 def read_score(game, region):
@@ -296,6 +329,10 @@ def read_score(game, region):
 
 def scores_read(game, blue, red):
     return read_score(game, BLUE_SCORE) == blue and read_score(game, RED_SCORE) == red
+
+
+def read_scores(game):
+    return read_score(game, BLUE_SCORE), read_score(game, RED_SCORE)
 
 
 def start_game(game, option):
@@ -323,8 +360,8 @@ def case_menu_looks_right(game):
     check(near(shot.pixel(5, 5), BACKDROP), "backdrop is %s" % (shot.pixel(5, 5),))
     check(near(shot.pixel(640, 120), WHITE), "arena is %s" % (shot.pixel(640, 120),))
     check(near(shot.pixel(640, 360 - 350 - 3), (105, 121, 126), 12), "arena rim is not Steel")
-    check(near(shot.pixel(309, 275), BLUE_OVER_WHITE), "blue paddle is %s" % (shot.pixel(309, 275),))
-    check(near(shot.pixel(971, 445), RED_OVER_WHITE), "red paddle is %s" % (shot.pixel(971, 445),))
+    check(paddle_at(shot, BLUE_OVER_WHITE, 180), "the blue paddle is not on the left, above the middle")
+    check(paddle_at(shot, RED_OVER_WHITE, 0), "the red paddle is not on the right, below the middle")
     check(near(shot.pixel(640, 200), WHITE), "something covers the top of the arena")
     check(highlighted_option(shot) == 1, "Player v CPU is not highlighted")
     check(shot.count(STEEL, (900, 630, 1190, 700)) > 300, "no hint at the bottom right")
@@ -358,7 +395,7 @@ def case_menu_keys_sounds_and_screens(game):
 def case_no_assets_still_plays_silently(game):
     shot = wait_for("the shapes", lambda: (lambda s: menu_shown(s) and s)(game.screenshot()))
     check(near(shot.pixel(640, 120), WHITE), "no arena without assets")
-    check(near(shot.pixel(309, 275), BLUE_OVER_WHITE), "no blue paddle without assets")
+    check(paddle_at(shot, BLUE_OVER_WHITE, 180), "no blue paddle without assets")
     check(highlighted_option(shot) is None, "text drawn without a font")
 
     game.press_until("Return", "the ball to show as the menu goes",
@@ -379,6 +416,41 @@ def case_untouched_serve_costs_both_sides_a_point(game):
     # Served from the centre down and to the right, below the red paddle
     wait_for("both scores to read -1", lambda: scores_read(game, "-1", "-1"))
     wait_for("the countdown again", lambda: countdown_shown(game.screenshot()))
+
+
+def case_cpu_meets_the_first_serve(game):
+    start_game(game, 1)
+    mark = game.recording.mark()
+    # The serve heads down and right; the computer turns its paddle into the
+    # ball's way, and its hit turns the ball red.
+    wait_for("the ball to turn red", lambda: red_ball_seen(game.screenshot()))
+    game.recording.wait_for_sound(mark, BOUNCE_HZ, "the bounce sound")
+    # The point goes to a paddle that touched the ball: almost always red, as the
+    # ball escapes past the idle blue paddle, but a bounce can find blue first.
+    scores = wait_for("the first point", lambda: (lambda s: s != ("0", "0") and s)(read_scores(game)))
+    check(scores in (("0", "1"), ("1", "0")), "the first point read %s" % (scores,))
+
+
+def case_players_steer_their_own_paddles(game):
+    start_game(game, 2)
+    # Held through the first rally, the keys turn the paddles every live frame;
+    # the untouched serve escapes, the miss puts both paddles home, and the keys
+    # still held turn them once more: they wait out the countdown there.
+    game.hold("w")
+    game.hold("Up")
+    wait_for("blue turned up to 185 and red up to 355 after the miss",
+             lambda: (lambda s: countdown_shown(s) and paddle_at(s, BLUE_OVER_WHITE, 185)
+                      and paddle_at(s, RED_OVER_WHITE, 355))(game.screenshot()))
+    game.release("w")
+    game.release("Up")
+
+    game.hold("Down")
+    wait_for("red turned down to 5 and blue left alone after a miss",
+             lambda: (lambda s: countdown_shown(s) and paddle_at(s, RED_OVER_WHITE, 5)
+                      and paddle_at(s, BLUE_OVER_WHITE, 180))(game.screenshot()))
+    game.release("Down")
+    blue, red = read_scores(game)
+    check(blue == red and int(blue) <= -2, "untouched serves scored %s and %s" % (blue, red))
 
 
 def case_clean_exit_under_valgrind(game):
@@ -404,6 +476,8 @@ CASES = [
     (case_menu_keys_sounds_and_screens, ASSETS, ()),
     (case_no_assets_still_plays_silently, [], ()),
     (case_untouched_serve_costs_both_sides_a_point, ASSETS, ()),
+    (case_cpu_meets_the_first_serve, ASSETS, ()),
+    (case_players_steer_their_own_paddles, ASSETS, ()),
     (case_clean_exit_under_valgrind, ASSETS, VALGRIND),
 ]
 
