@@ -7,7 +7,7 @@
 namespace sf
 {
 
-ArcShape::ArcShape() : color(), arcAngle(0.5f), innerRadius(334.f), outerRadius(350.f), segmentCount(30)
+ArcShape::ArcShape()
 {
     rebuild();
 }
@@ -25,8 +25,8 @@ void ArcShape::rebuild()
 {
     vertices.clear();
     vertices.setPrimitiveType(TriangleStrip);
-    vertices.resize(2 * segmentCount + 2);
-    for (unsigned i = 0; i <= segmentCount; ++i)
+    vertices.resize(2 * static_cast<std::size_t>(segmentCount) + 2);
+    for (std::size_t i = 0; i <= segmentCount; ++i)
     {
         const float angle = (arcAngle / static_cast<float>(segmentCount)) * static_cast<float>(i);
         const auto u = static_cast<float>(std::cos(static_cast<double>(angle)));

@@ -20,11 +20,11 @@ public:
     void rebuild();
 
     VertexArray vertices;
-    Color color;
-    float arcAngle;        // radians
-    float innerRadius;     // pixels
-    float outerRadius;     // pixels
-    unsigned segmentCount; // slices along the arc
+    Color color;                // opaque black until coloured
+    float arcAngle = 0.5f;      // radians
+    float innerRadius = 334.f;  // pixels
+    float outerRadius = 350.f;  // pixels: the arena's radius, so the paddle lies inside its rim
+    unsigned segmentCount = 30; // slices along the arc
 
 private:
     void draw(RenderTarget& target, RenderStates states) const override;

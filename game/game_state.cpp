@@ -27,13 +27,12 @@ std::int32_t countdown = 0;
 sf::RenderWindow window;
 sf::RectangleShape menuBox(sf::Vector2f(240.f, 240.f));
 
-BallRecord::BallRecord() : lastHitter(0)
+BallRecord::BallRecord()
 {
     ball.setRadius(10.f);
     ball.setOrigin(10.f, 10.f);
     ball.setFillColor(Magenta);
     ball.setPosition(640.f, 360.f);
-    ballVelocity = sf::Vector2f(7.5f, 7.5f);
 }
 static BallRecord ballRecord;
 sf::CircleShape& ball = ballRecord.ball;
@@ -71,7 +70,7 @@ namespace
 struct Outline
 {
     sf::Color color;
-    float thickness;
+    float thickness = 0.f;
 };
 
 // Fill, outline (if any), font, size and string, in that order.

@@ -36,8 +36,8 @@ struct BallRecord
 {
     BallRecord();
     sf::CircleShape ball;
-    sf::Vector2f ballVelocity;
-    std::int32_t lastHitter;
+    sf::Vector2f ballVelocity{7.5f, 7.5f}; // pixels per frame: about 10.6 px a frame, whatever the direction
+    std::int32_t lastHitter = 0;
 };
 extern sf::CircleShape& ball;
 extern sf::Vector2f& ballVelocity;
@@ -71,8 +71,8 @@ extern sf::Text cpuOptionText;
 extern sf::Font font;
 extern std::stringstream textStream;
 
-void setupScene();                  // seed rand(), load assets, open the window, lay out the scene
-void resetRally();                  // paddles home, ball re-served near the centre, countdown from 3
-float randomPitch();                // a pitch near 1, one rand() draw
-void playIfIdle(sf::Sound& sound);  // a playing sound is never restarted
-void placeRedScore();               // keeps the red score's right end 30 px from the window's edge
+void setupScene();                 // seed rand(), load assets, open the window, lay out the scene
+void resetRally();                 // paddles home, ball re-served near the centre, countdown from 3
+float randomPitch();               // a pitch near 1, one rand() draw
+void playIfIdle(sf::Sound& sound); // a playing sound is never restarted
+void placeRedScore();              // keeps the red score's right end 30 px from the window's edge

@@ -152,16 +152,10 @@ class Game:
 
     def __init__(self, binary, assets=ASSETS, wrapper=()):
         self.command = list(wrapper) + [binary]
+        self.start_deadline = DEADLINE * (10 if wrapper else 1)
         self.binary = binary
         self.assets = assets
         self.held = set()
-
-    def __enter__(self):
-        try:
-            return self.start()
-        except BaseException:
-            self.__exit__()
-            raise
 
     def start(self):
         self.xvfb = self.process = self.stderr = None
@@ -189,11 +183,11 @@ class Game:
         self.stderr = open(os.path.join(self.folder, "stderr.txt"), "w+")
         self.process = subprocess.Popen(self.command, cwd=self.folder, env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
-        self.window = wait_for("the game's window", self.find_window)
+        self.window = wait_for("the game's window", self.find_window, self.start_deadline)
         wait_for("the window at (0, 0) with the focus", self.place_window)
         return self
 
-    def __exit__(self, *exc):
+    def stop(self):
         for key in list(self.held):
             self.release(key)
         if self.process and self.process.poll() is None:
@@ -205,7 +199,6 @@ class Game:
         if self.stderr:
             self.stderr.close()
         shutil.rmtree(self.folder, ignore_errors=True)
-        return False
 
     def xdotool(self, *args):
         return run("xdotool", *args, env=self.env)
@@ -315,24 +308,24 @@ def red_ball_seen(shot):
     return found > 20
 
 
-def read_score(game, region):
-    """Reads a score as a player would: tesseract on the score's corner of the
-    window, its glyphs turned black on white."""
-    shot = os.path.join(game.folder, "score.png")
+def read_scores(game):
+    """Reads both scores from one screenshot as a player would: tesseract on
+    each score's side of the window, its glyphs turned black on white."""
+    shot = os.path.join(game.folder, "scores.png")
     game.save_screenshot(shot)
-    run("convert", shot, "-crop", region, "+repage", "-fuzz", "6%", "-fill", "white",
-        "-opaque", "rgb(%d,%d,%d)" % BACKDROP, "-fill", "black", "+opaque", "white",
-        "-resize", "25%", "-bordercolor", "white", "-border", "20", shot)
-    return run("tesseract", shot, "-", "--psm", "7",
-               "-c", "tessedit_char_whitelist=-0123456789").strip()
+    read = []
+    for region in (BLUE_SCORE, RED_SCORE):
+        score = os.path.join(game.folder, "score.png")
+        run("convert", shot, "-crop", region, "+repage", "-fuzz", "6%", "-fill", "white",
+            "-opaque", "rgb(%d,%d,%d)" % BACKDROP, "-fill", "black", "+opaque", "white",
+            "-resize", "25%", "-bordercolor", "white", "-border", "20", score)
+        read.append(run("tesseract", score, "-", "--psm", "7",
+                        "-c", "tessedit_char_whitelist=-0123456789").strip())
+    return tuple(read)
 
 
 def scores_read(game, blue, red):
-    return read_score(game, BLUE_SCORE) == blue and read_score(game, RED_SCORE) == red
-
-
-def read_scores(game):
-    return read_score(game, BLUE_SCORE), read_score(game, RED_SCORE)
+    return read_scores(game) == (blue, red)
 
 
 def start_game(game, option):
@@ -488,7 +481,7 @@ def keep_evidence(game, name):
     os.makedirs(folder, exist_ok=True)
     try:
         game.save_screenshot(os.path.join(folder, "screen.png"))
-    except Exception:  # the window may be gone: keep the rest anyway
+    except Exception:  # the window may be gone, or never came: keep the rest anyway
         pass
     for kept in ("stderr.txt", "mixed.wav", "valgrind.txt"):
         if os.path.exists(os.path.join(game.folder, kept)):
@@ -505,12 +498,15 @@ def main():
             continue
         started = time.monotonic()
         try:
-            with Game(binary, assets, wrapper) as game:
-                try:
-                    case(game)
-                except Exception:
-                    keep_evidence(game, case.__name__)
-                    raise
+            game = Game(binary, assets, wrapper)
+            try:
+                game.start()
+                case(game)
+            except Exception:
+                keep_evidence(game, case.__name__)
+                raise
+            finally:
+                game.stop()
             passed += 1
             print("PASS %s (%.1f s)" % (case.__name__, time.monotonic() - started), flush=True)
         except Exception:  # report every case, whatever went wrong

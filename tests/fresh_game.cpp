@@ -10,7 +10,7 @@ namespace
 // Long silent samples, so a started sound is still playing when the test looks.
 void giveSoundsSamples()
 {
-    static const std::vector<sf::Int16> silence(30 * 8000, 0);
+    static const std::vector<sf::Int16> silence(std::size_t{30} * 8000, 0);
     static bool loaded = false;
     if (loaded)
         return;

@@ -14,7 +14,6 @@ namespace standIn
 
 void holdKeys(std::initializer_list<sf::Keyboard::Key> keys); // replaces the held set
 void releaseKeys();
-int keyPolls();                                   // isKeyPressed calls so far
 
 void queueRand(std::initializer_list<int> values); // returned first, in order
 int randDraws();                                   // rand() calls so far

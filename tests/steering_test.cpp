@@ -35,7 +35,7 @@ TEST_F(CpuOpponent, TurnsTowardsTheBallRoughlyTheShorterWay)
     EXPECT_EQ(cpuTurn(0.f, 1.0), 5.f);
     EXPECT_EQ(cpuTurn(0.f, 4.0), 355.f); // more than half a turn beyond: back across 0
     EXPECT_EQ(cpuTurn(90.f, 0.3), 85.f);
-    EXPECT_EQ(cpuTurn(10.f, 5.0), 5.f);  // across bearing 0
+    EXPECT_EQ(cpuTurn(10.f, 5.0), 5.f); // across bearing 0
     EXPECT_EQ(cpuTurn(200.f, 0.5), 195.f);
     EXPECT_EQ(cpuTurn(300.f, 0.5), 305.f); // a - pi > s: forwards through 0
     EXPECT_EQ(bluePaddle.getRotation(), 180.f);
@@ -84,12 +84,11 @@ TEST_F(PlayerKeys, AgainstTheCpuWSAndUpDownAllSteerBlue)
     struct Case
     {
         std::initializer_list<Key::Key> keys;
-        float blue;
+        float blue = 0.f;
     };
     for (const Case& c : {Case{{Key::W}, 185.f}, Case{{Key::Up}, 185.f}, Case{{Key::S}, 175.f},
-                          Case{{Key::Down}, 175.f}, Case{{Key::W, Key::Up}, 185.f},
-                          Case{{Key::W, Key::S}, 180.f}, Case{{Key::Up, Key::Down}, 180.f},
-                          Case{{Key::S, Key::Down}, 175.f}})
+                          Case{{Key::Down}, 175.f}, Case{{Key::W, Key::Up}, 185.f}, Case{{Key::W, Key::S}, 180.f},
+                          Case{{Key::Up, Key::Down}, 180.f}, Case{{Key::S, Key::Down}, 175.f}})
     {
         bluePaddle.setRotation(180.f);
         standIn::holdKeys(c.keys);
@@ -106,12 +105,12 @@ TEST_F(PlayerKeys, InATwoPlayerGameUpAndDownSteerRedAndNotBlue)
     struct Case
     {
         std::initializer_list<Key::Key> keys;
-        float blue;
-        float red;
+        float blue = 0.f;
+        float red = 0.f;
     };
-    for (const Case& c : {Case{{}, 180.f, 0.f}, Case{{Key::Up}, 180.f, 355.f}, Case{{Key::Down}, 180.f, 5.f},
-                          Case{{Key::Up, Key::Down}, 180.f, 0.f}, Case{{Key::W, Key::Down}, 185.f, 5.f},
-                          Case{{Key::S}, 175.f, 0.f}})
+    for (const Case& c :
+         {Case{{}, 180.f, 0.f}, Case{{Key::Up}, 180.f, 355.f}, Case{{Key::Down}, 180.f, 5.f},
+          Case{{Key::Up, Key::Down}, 180.f, 0.f}, Case{{Key::W, Key::Down}, 185.f, 5.f}, Case{{Key::S}, 175.f, 0.f}})
     {
         bluePaddle.setRotation(180.f);
         redPaddle.setRotation(0.f);
