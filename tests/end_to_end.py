@@ -167,10 +167,12 @@ class Game:
             conf.write("[general]\ndrivers = wave\nchannels = mono\nsample-type = int16\n"
                        "frequency = 44100\ndither = false\n[wave]\nfile = %s\n" % self.recording.path)
 
+        # -noreset: by default the server resets when its last client leaves,
+        # and refuses connections while it does.
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
             ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (WIDTH, HEIGHT),
-             "-nolisten", "tcp"], pass_fds=[write_end],
+             "-nolisten", "tcp", "-noreset"], pass_fds=[write_end],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
         with os.fdopen(read_end) as pipe:
