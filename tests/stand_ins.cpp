@@ -28,6 +28,14 @@ void holdKeys(std::initializer_list<sf::Keyboard::Key> keys)
     heldKeys = keys;
 }
 
+void setKeyHeld(sf::Keyboard::Key key, bool held)
+{
+    if (held)
+        heldKeys.insert(key);
+    else
+        heldKeys.erase(key);
+}
+
 void releaseKeys()
 {
     heldKeys.clear();

@@ -13,6 +13,7 @@ namespace standIn
 {
 
 void holdKeys(std::initializer_list<sf::Keyboard::Key> keys); // replaces the held set
+void setKeyHeld(sf::Keyboard::Key key, bool held);
 void releaseKeys();
 
 void queueRand(std::initializer_list<int> values); // returned first, in order
