@@ -1,0 +1,151 @@
+# Install layout, desktop integration and the Debian package.
+#
+# Debian's games layout: the binary in lib/games/zarv, its data in
+# share/games/zarv and a launcher in games/ (or bin/). The game reads its
+# assets from the working directory, so the launcher changes to the data folder
+# first; it finds both folders relative to its own real location, which keeps
+# an install relocatable and lets one launcher serve any prefix.
+
+include(GNUInstallDirs)
+
+set(ZARV_APP_ID "io.github.zarv.zarv" CACHE STRING
+    "Reverse-DNS id of the desktop entry, the AppStream metainfo and the icon")
+option(ZARV_INSTALL_LAUNCHER_IN_BINDIR
+       "Install the launcher in ${CMAKE_INSTALL_BINDIR} instead of games/" OFF)
+set(ZARV_INSTALL_GAMESDIR "games" CACHE PATH "Launcher folder when not in the bin folder")
+set(ZARV_INSTALL_GAMELIBDIR "lib/games/zarv" CACHE PATH "Folder of the game's binary")
+set(ZARV_INSTALL_GAMEDATADIR "${CMAKE_INSTALL_DATADIR}/games/zarv" CACHE PATH
+    "Folder of the game's font and sounds, its working directory")
+set(ZARV_SCREENSHOT_URL "https://raw.githubusercontent.com/zarv/zarv/main/docs/screenshot.png"
+    CACHE STRING "Web address of docs/screenshot.png, for the AppStream metainfo")
+set(ZARV_PACKAGE_MAINTAINER "Zarv developers" CACHE STRING
+    "Maintainer field of the Debian package: Name <email>")
+
+if(ZARV_INSTALL_LAUNCHER_IN_BINDIR)
+  set(zarv_launcher_dir "${CMAKE_INSTALL_BINDIR}")
+else()
+  set(zarv_launcher_dir "${ZARV_INSTALL_GAMESDIR}")
+endif()
+
+# The font: a symlink to the system's copy when a Debian package owns it (the
+# package then depends on that one), a copy of the file otherwise.
+set(ZARV_FONT_PACKAGE "" CACHE STRING
+    "Debian package that owns ZARV_FONT_FILE; found with dpkg-query when empty")
+set(zarv_font_package "${ZARV_FONT_PACKAGE}")
+find_program(DPKG_QUERY_EXECUTABLE dpkg-query)
+if(NOT zarv_font_package AND DPKG_QUERY_EXECUTABLE)
+  get_filename_component(zarv_font_real "${ZARV_FONT_FILE}" REALPATH)
+  execute_process(COMMAND ${DPKG_QUERY_EXECUTABLE} -S "${zarv_font_real}"
+                  OUTPUT_VARIABLE zarv_font_owner ERROR_QUIET RESULT_VARIABLE zarv_dpkg_status
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  # "package: /path", or "package:arch: /path"; several owners (diversions) are not trusted
+  if(zarv_dpkg_status EQUAL 0 AND zarv_font_owner MATCHES "^([^:, ]+)(:[^:, ]+)?: [^\n]*$")
+    set(zarv_font_package "${CMAKE_MATCH_1}")
+  endif()
+endif()
+if(zarv_font_package)
+  message(STATUS "Zarv: installs a symlink to ${ZARV_FONT_FILE}, from ${zarv_font_package}")
+else()
+  message(STATUS "Zarv: no package owns ${ZARV_FONT_FILE}: installs a copy of it")
+endif()
+
+# The launcher's paths to the binary and the data, from its own folder; only
+# absolute install folders (rare) tie it to the configured prefix
+function(zarv_path_from_launcher var dir)
+  if(IS_ABSOLUTE "${dir}")
+    set(path "${dir}")
+  elseif(IS_ABSOLUTE "${zarv_launcher_dir}")
+    set(path "${CMAKE_INSTALL_PREFIX}/${dir}")
+  else()
+    file(RELATIVE_PATH relative "/prefix/${zarv_launcher_dir}" "/prefix/${dir}")
+    set(path "$here/${relative}")
+  endif()
+  set(${var} "${path}" PARENT_SCOPE)
+endfunction()
+zarv_path_from_launcher(ZARV_LAUNCHER_DATA "${ZARV_INSTALL_GAMEDATADIR}")
+zarv_path_from_launcher(ZARV_LAUNCHER_BINARY "${ZARV_INSTALL_GAMELIBDIR}/zarv")
+
+set(zarv_staging "${CMAKE_BINARY_DIR}/packaging")
+configure_file(packaging/zarv.sh.in "${zarv_staging}/zarv" @ONLY)
+configure_file(packaging/${ZARV_APP_ID}.metainfo.xml.in
+               "${zarv_staging}/${ZARV_APP_ID}.metainfo.xml" @ONLY)
+if(zarv_font_package)
+  file(CREATE_LINK "${ZARV_FONT_FILE}" "${zarv_staging}/segoeui.ttf" SYMBOLIC)
+else()
+  configure_file("${ZARV_FONT_FILE}" "${zarv_staging}/segoeui.ttf" COPYONLY)
+endif()
+
+# The icon, drawn from the game's arena and paddles by a program of our own
+add_executable(zarv_make_icon packaging/make_icon.cpp)
+target_link_libraries(zarv_make_icon PRIVATE zarv_core zarv_warnings)
+set(ZARV_ICON_SIZES 48 64 128 256)
+set(zarv_icons "")
+foreach(size IN LISTS ZARV_ICON_SIZES)
+  set(icon "${zarv_staging}/icons/${size}x${size}/${ZARV_APP_ID}.png")
+  add_custom_command(OUTPUT "${icon}"
+    COMMAND ${CMAKE_COMMAND} -E make_directory "${zarv_staging}/icons/${size}x${size}"
+    COMMAND zarv_make_icon "${icon}" ${size}
+    DEPENDS zarv_make_icon
+    COMMENT "Drawing the ${size}x${size} icon")
+  list(APPEND zarv_icons "${icon}")
+endforeach()
+add_custom_target(zarv_icons ALL DEPENDS ${zarv_icons})
+
+install(TARGETS zarv RUNTIME DESTINATION "${ZARV_INSTALL_GAMELIBDIR}")
+install(PROGRAMS "${zarv_staging}/zarv" DESTINATION "${zarv_launcher_dir}")
+install(FILES ${zarv_sound_files} "${zarv_staging}/segoeui.ttf"
+        DESTINATION "${ZARV_INSTALL_GAMEDATADIR}")
+install(CODE "set(ZARV_DESKTOP_IN \"${CMAKE_CURRENT_SOURCE_DIR}/packaging/${ZARV_APP_ID}.desktop.in\")
+set(ZARV_DESKTOP_DIR \"${CMAKE_INSTALL_DATADIR}/applications\")
+set(ZARV_DESKTOP_NAME \"${ZARV_APP_ID}.desktop\")
+set(ZARV_LAUNCHER_DIR \"${zarv_launcher_dir}\")")
+install(SCRIPT cmake/InstallDesktopEntry.cmake)
+install(FILES "${zarv_staging}/${ZARV_APP_ID}.metainfo.xml"
+        DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
+foreach(size IN LISTS ZARV_ICON_SIZES)
+  install(FILES "${zarv_staging}/icons/${size}x${size}/${ZARV_APP_ID}.png"
+          DESTINATION "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps")
+endforeach()
+
+# Every installed file, for the uninstall script
+set(zarv_installed_files
+  "${zarv_launcher_dir}/zarv"
+  "${ZARV_INSTALL_GAMELIBDIR}/zarv"
+  "${CMAKE_INSTALL_DATADIR}/applications/${ZARV_APP_ID}.desktop"
+  "${CMAKE_INSTALL_DATADIR}/metainfo/${ZARV_APP_ID}.metainfo.xml")
+foreach(name IN LISTS ZARV_SOUNDS ITEMS segoeui.ttf)
+  list(APPEND zarv_installed_files "${ZARV_INSTALL_GAMEDATADIR}/${name}")
+endforeach()
+foreach(size IN LISTS ZARV_ICON_SIZES)
+  list(APPEND zarv_installed_files
+       "${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps/${ZARV_APP_ID}.png")
+endforeach()
+configure_file(cmake/uninstall.cmake.in "${zarv_staging}/uninstall.cmake" @ONLY)
+# The layout, for the install test
+configure_file(cmake/layout.json.in "${zarv_staging}/layout.json" @ONLY)
+
+add_custom_target(uninstall
+  COMMAND ${CMAKE_COMMAND} -P "${zarv_staging}/uninstall.cmake"
+  COMMENT "Removing Zarv from ${CMAKE_INSTALL_PREFIX}")
+
+# cpack -G DEB: zarv_<version>_<arch>.deb, installing to /usr. The launcher's
+# paths are relative, so the prefix the tree was configured with does not matter.
+set(CPACK_GENERATOR "DEB")
+set(CPACK_PACKAGE_NAME "zarv")
+set(CPACK_PACKAGE_VENDOR "Zarv developers")
+set(CPACK_PACKAGE_CONTACT "${ZARV_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bat-and-ball arcade game in a round arena")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Zarv is a small arcade game for one or two people at one keyboard, played
+inside a circle. Each side steers a thick arc-shaped paddle around the rim of
+a round arena while the ball bounces inside. Play against the computer or
+against a friend.")
+set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
+set(CPACK_STRIP_FILES ON)
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION "games")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "${zarv_font_package}")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+include(CPack)
