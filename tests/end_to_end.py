@@ -66,8 +66,12 @@ def wait_for(what, probe, deadline=DEADLINE):
         time.sleep(0.05)
 
 
+TOOL_DEADLINE = 60  # seconds for one xdotool, import or tesseract call
+
+
 def run(*command, env=None):
-    return subprocess.run(command, env=env, check=True, capture_output=True, text=True).stdout
+    return subprocess.run(command, env=env, check=True, capture_output=True, text=True,
+                          timeout=TOOL_DEADLINE).stdout
 
 
 class Screenshot:
@@ -150,18 +154,24 @@ class Recording:
 class Game:
     """build/zarv under its own Xvfb, in a working folder with the chosen assets."""
 
-    def __init__(self, binary, assets=ASSETS, wrapper=()):
-        self.command = list(wrapper) + [binary]
+    def __init__(self, binary, assets=ASSETS, wrapper=(), args=(), tamper=None, sound=True):
+        """tamper(folder) may spoil the assets before the game starts; with
+        sound False the game gets no OpenAL configuration at all."""
+        self.command = list(wrapper) + [binary] + list(args)
+        self.tamper = tamper
+        self.sound = sound
         self.start_deadline = DEADLINE * (10 if wrapper else 1)
         self.binary = binary
         self.assets = assets
         self.held = set()
 
     def start(self):
-        self.xvfb = self.process = self.stderr = None
+        self.xvfb = self.process = self.stderr = self.window = None
         self.folder = tempfile.mkdtemp(prefix="zarv-e2e-")
         for name in self.assets:
             shutil.copy(os.path.join(os.path.dirname(self.binary), name), self.folder)
+        if self.tamper:
+            self.tamper(self.folder)
         self.recording = Recording(os.path.join(self.folder, "mixed.wav"))
         with open(os.path.join(self.folder, "alsoft.conf"), "w") as conf:
             conf.write("[general]\ndrivers = wave\nchannels = mono\nsample-type = int16\n"
@@ -181,9 +191,14 @@ class Game:
         self.env = dict(os.environ, DISPLAY=":" + display,
                         ALSOFT_CONF=os.path.join(self.folder, "alsoft.conf"))
         self.env.pop("ALSOFT_DRIVERS", None)
+        if not self.sound:
+            del self.env["ALSOFT_CONF"]
 
         self.stderr = open(os.path.join(self.folder, "stderr.txt"), "w+")
-        self.process = subprocess.Popen(self.command, cwd=self.folder, env=self.env,
+        game_env = dict(self.env)
+        if os.environ.get("ZARV_GAME_PRELOAD"):  # set by the sanitizer build's tests
+            game_env["LD_PRELOAD"] = os.environ["ZARV_GAME_PRELOAD"]
+        self.process = subprocess.Popen(self.command, cwd=self.folder, env=game_env,
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
         self.window = wait_for("the game's window", self.find_window, self.start_deadline)
         wait_for("the window at (0, 0) with the focus", self.place_window)
@@ -208,16 +223,16 @@ class Game:
     def find_window(self):
         check(self.process.poll() is None, "the game ended before its window showed")
         found = subprocess.run(["xdotool", "search", "--onlyvisible", "--name", "^Zarv$"], env=self.env,
-                               capture_output=True, text=True).stdout.split()
+                               capture_output=True, text=True, timeout=TOOL_DEADLINE).stdout.split()
         return found[0] if found else None
 
     def place_window(self):
         """SFML places the window partly off a small screen, and without a window
         manager nobody gives it the focus: do both, until they stick."""
         moved = subprocess.run(["xdotool", "windowmove", "--sync", self.window, "0", "0"],
-                               env=self.env, capture_output=True)
+                               env=self.env, capture_output=True, timeout=TOOL_DEADLINE)
         focused = subprocess.run(["xdotool", "windowfocus", "--sync", self.window],
-                                 env=self.env, capture_output=True)
+                                 env=self.env, capture_output=True, timeout=TOOL_DEADLINE)
         return moved.returncode == 0 and focused.returncode == 0
 
     def hold(self, key):
@@ -230,21 +245,25 @@ class Game:
         self.xdotool("keyup", key)
         self.held.discard(key)
 
-    def press_until(self, key, what, probe):
+    def press_until(self, key, what, probe, deadline=DEADLINE):
         """Holds key until probe() sees its effect, then lets go."""
         self.hold(key)
         try:
-            return wait_for(what, probe)
+            return wait_for(what, probe, deadline)
         finally:
             self.release(key)
 
     def screenshot(self):
+        # import asks for a window to be clicked if its window is gone: never
+        # call it after the game has ended, and never wait on it for long.
+        check(self.process.poll() is None, "the game ended unexpectedly")
         rgb = subprocess.run(["import", "-window", self.window, "-depth", "8", "rgb:-"],
-                             env=self.env, check=True, capture_output=True).stdout
+                             env=self.env, check=True, capture_output=True, timeout=TOOL_DEADLINE).stdout
         check(len(rgb) == WIDTH * HEIGHT * 3, "screenshot of unexpected size %d" % len(rgb))
         return Screenshot(rgb)
 
     def save_screenshot(self, path):
+        check(self.process.poll() is None, "the game ended unexpectedly")
         run("import", "-window", self.window, path, env=self.env)
 
     def exit_status(self, deadline=DEADLINE):
@@ -382,9 +401,6 @@ def case_menu_keys_sounds_and_screens(game):
     game.recording.wait_for_sound(mark, STOP_HZ, "the stop sound")
     check(highlighted_option(game.screenshot()) == 1, "the highlight moved on R")
 
-    game.hold("Escape")
-    status = game.exit_status()
-    check(status == 0, "Escape ended the game with status %s" % status)
 
 
 def case_no_assets_still_plays_silently(game):
@@ -406,11 +422,21 @@ def case_no_assets_still_plays_silently(game):
 
 
 def case_untouched_serve_costs_both_sides_a_point(game):
-    wait_for("the scores to read 0 and 0", lambda: scores_read(game, "0", "0"))
-    start_game(game, 2)
-    # Served from the centre down and to the right, below the red paddle
-    wait_for("both scores to read -1", lambda: scores_read(game, "-1", "-1"))
-    wait_for("the countdown again", lambda: countdown_shown(game.screenshot()))
+    # Nobody steers, so every serve escapes: a reading slower than a whole rally
+    # (a busy machine) sees a later score. Then R clears the scores and the
+    # first rally is tried again.
+    for attempt in range(3):
+        wait_for("the scores to read 0 and 0", lambda: scores_read(game, "0", "0"))
+        start_game(game, 2)
+        # Served from the centre down and to the right, below the red paddle
+        blue, red = wait_for("a point to fall", lambda: (lambda s: s != ("0", "0") and s)(read_scores(game)))
+        check(blue == red and blue.startswith("-"), "an untouched serve scored %s and %s" % (blue, red))
+        if blue == "-1":
+            wait_for("the countdown again", lambda: countdown_shown(game.screenshot()))
+            return
+        print("  read %s and %s, after more than one point: again" % (blue, red))
+        game.press_until("r", "the menu", lambda: menu_shown(game.screenshot()))
+    raise Failure("never read the first point in time")
 
 
 def case_cpu_meets_the_first_serve(game):
@@ -448,33 +474,30 @@ def case_players_steer_their_own_paddles(game):
     check(blue == red and int(blue) <= -2, "untouched serves scored %s and %s" % (blue, red))
 
 
-def case_clean_exit_under_valgrind(game):
-    # The scene lives in objects that are destroyed after main returns: sounds
-    # before their buffers, the font before the window that holds the GL context.
-    # Mesa's software renderer is very slow under valgrind: allow minutes.
-    started = time.monotonic()
-    wait_for("the menu under valgrind", lambda: menu_shown(game.screenshot()), deadline=300)
-    print("  first frame under valgrind after %.0f s" % (time.monotonic() - started))
-    game.hold("Escape")
-    check(game.exit_status(deadline=300) == 0, "did not exit 0 under valgrind")
-    report = open(os.path.join(game.folder, "valgrind.txt")).read()
-    check("Process terminating" not in report, "the game crashed on exit:\n" + report)
-    check("Invalid write" not in report and "Invalid free" not in report,
-          "memory errors on exit:\n" + report)
-
-
-VALGRIND = ("valgrind", "--log-file=valgrind.txt")
-
 CASES = [
-    (case_window_title_size_and_fixed_size, ASSETS, ()),
-    (case_menu_looks_right, ASSETS, ()),
-    (case_menu_keys_sounds_and_screens, ASSETS, ()),
-    (case_no_assets_still_plays_silently, [], ()),
-    (case_untouched_serve_costs_both_sides_a_point, ASSETS, ()),
-    (case_cpu_meets_the_first_serve, ASSETS, ()),
-    (case_players_steer_their_own_paddles, ASSETS, ()),
-    (case_clean_exit_under_valgrind, ASSETS, VALGRIND),
+    (case_window_title_size_and_fixed_size, ASSETS),
+    (case_menu_looks_right, ASSETS),
+    (case_menu_keys_sounds_and_screens, ASSETS),
+    (case_no_assets_still_plays_silently, []),
+    (case_untouched_serve_costs_both_sides_a_point, ASSETS),
+    (case_cpu_meets_the_first_serve, ASSETS),
+    (case_players_steer_their_own_paddles, ASSETS),
 ]
+
+
+SANITIZER_REPORTS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
+
+
+def end_session(game):
+    """Every session ends the way a player ends it: Escape, and exit status 0,
+    with nothing reported by the sanitizers when the game was built with them."""
+    if game.process.poll() is None:
+        game.hold("Escape")
+    status = game.exit_status(game.start_deadline)
+    check(status == 0, "Escape ended the game with status %s" % status)
+    messages = game.messages()
+    for report in SANITIZER_REPORTS:
+        check(report not in messages, "a sanitizer reported:\n" + messages[-6000:])
 
 
 def keep_evidence(game, name):
@@ -482,7 +505,8 @@ def keep_evidence(game, name):
     folder = os.path.join(os.getcwd(), "end_to_end_failures", name)
     os.makedirs(folder, exist_ok=True)
     try:
-        game.save_screenshot(os.path.join(folder, "screen.png"))
+        if game.window and game.process.poll() is None:
+            game.save_screenshot(os.path.join(folder, "screen.png"))
     except Exception:  # the window may be gone, or never came: keep the rest anyway
         pass
     for kept in ("stderr.txt", "mixed.wav", "valgrind.txt"):
@@ -495,15 +519,16 @@ def main():
     binary = os.path.abspath(sys.argv[1])
     wanted = sys.argv[2:]
     passed = failed = 0
-    for case, assets, wrapper in CASES:
+    for case, assets in CASES:
         if wanted and case.__name__ not in wanted:
             continue
         started = time.monotonic()
         try:
-            game = Game(binary, assets, wrapper)
+            game = Game(binary, assets)
             try:
                 game.start()
                 case(game)
+                end_session(game)
             except Exception:
                 keep_evidence(game, case.__name__)
                 raise
