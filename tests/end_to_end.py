@@ -452,24 +452,24 @@ def case_cpu_meets_the_first_serve(game):
     check(scores in (("0", "1"), ("1", "0")), "the first point read %s" % (scores,))
 
 
+def hold_through_a_miss(game, keys, blue, red):
+    """Held through a rally, keys turn the paddles every live frame; the
+    untouched serve escapes, the miss puts both paddles home, and the keys still
+    held turn them once more: they wait out the countdown there, at blue and red
+    degrees."""
+    for key in keys:
+        game.hold(key)
+    wait_for("blue at %d and red at %d after a miss with %s held" % (blue, red, "+".join(keys)),
+             lambda: (lambda s: countdown_shown(s) and paddle_at(s, BLUE_OVER_WHITE, blue)
+                      and paddle_at(s, RED_OVER_WHITE, red))(game.screenshot()))
+    for key in keys:
+        game.release(key)
+
+
 def case_players_steer_their_own_paddles(game):
     start_game(game, 2)
-    # Held through the first rally, the keys turn the paddles every live frame;
-    # the untouched serve escapes, the miss puts both paddles home, and the keys
-    # still held turn them once more: they wait out the countdown there.
-    game.hold("w")
-    game.hold("Up")
-    wait_for("blue turned up to 185 and red up to 355 after the miss",
-             lambda: (lambda s: countdown_shown(s) and paddle_at(s, BLUE_OVER_WHITE, 185)
-                      and paddle_at(s, RED_OVER_WHITE, 355))(game.screenshot()))
-    game.release("w")
-    game.release("Up")
-
-    game.hold("Down")
-    wait_for("red turned down to 5 and blue left alone after a miss",
-             lambda: (lambda s: countdown_shown(s) and paddle_at(s, RED_OVER_WHITE, 5)
-                      and paddle_at(s, BLUE_OVER_WHITE, 180))(game.screenshot()))
-    game.release("Down")
+    hold_through_a_miss(game, ["w", "Up"], 185, 355)  # both up their own side
+    hold_through_a_miss(game, ["Down"], 180, 5)       # red down; blue left alone
     blue, red = read_scores(game)
     check(blue == red and int(blue) <= -2, "untouched serves scored %s and %s" % (blue, red))
 
