@@ -38,17 +38,17 @@ void steerPaddles()
 {
     if (twoPlayer != 0)
     {
-        if (Key::isKeyPressed(Key::Up))
+        if (keyHeld(Key::Up))
             redPaddle.rotate(-TurnPerFrame);
-        if (Key::isKeyPressed(Key::Down))
+        if (keyHeld(Key::Down))
             redPaddle.rotate(TurnPerFrame);
     }
     else
         steerCpuPaddle();
 
     // Against the CPU, player one may steer with either hand.
-    if (Key::isKeyPressed(Key::W) || (twoPlayer == 0 && Key::isKeyPressed(Key::Up)))
+    if (keyHeld(Key::W) || (twoPlayer == 0 && keyHeld(Key::Up)))
         bluePaddle.rotate(TurnPerFrame);
-    if (Key::isKeyPressed(Key::S) || (twoPlayer == 0 && Key::isKeyPressed(Key::Down)))
+    if (keyHeld(Key::S) || (twoPlayer == 0 && keyHeld(Key::Down)))
         bluePaddle.rotate(-TurnPerFrame);
 }

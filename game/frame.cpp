@@ -14,14 +14,19 @@ sf::String formatInt(int value)
 }
 
 // Keys are read as held, not from the event itself, so a held R repeats its
-// whole action on every event that arrives while it is down.
+// whole action on every event that arrives while it is down. A focus event
+// counts before the keys are read: once the keyboard is elsewhere, none is held.
 void handleEvent(const sf::Event& event)
 {
-    if (Key::isKeyPressed(Key::Escape))
+    if (event.type == sf::Event::GainedFocus)
+        windowFocused = 1;
+    if (event.type == sf::Event::LostFocus)
+        windowFocused = 0;
+    if (keyHeld(Key::Escape))
         window.close();
     if (event.type == sf::Event::Closed)
         window.close();
-    if (Key::isKeyPressed(Key::R))
+    if (keyHeld(Key::R))
     {
         playIfIdle(stopSound);
         blueScore = 0;
@@ -65,14 +70,14 @@ void runMenu()
 
     // Re-pitched every frame, so a menu sound that is still playing wavers.
     menuSound.setPitch(randomPitch());
-    if ((Key::isKeyPressed(Key::W) || Key::isKeyPressed(Key::Up)) && menuSelection == 2)
+    if ((keyHeld(Key::W) || keyHeld(Key::Up)) && menuSelection == 2)
     {
         menuSelection = 1;
         cpuOptionText.setOutlineThickness(4.f);
         pvpOptionText.setOutlineThickness(0.f);
         playIfIdle(menuSound);
     }
-    if ((Key::isKeyPressed(Key::S) || Key::isKeyPressed(Key::Down)) && menuSelection == 1)
+    if ((keyHeld(Key::S) || keyHeld(Key::Down)) && menuSelection == 1)
     {
         menuSelection = 2;
         pvpOptionText.setOutlineThickness(4.f);
@@ -82,7 +87,7 @@ void runMenu()
     window.draw(cpuOptionText);
     window.draw(pvpOptionText);
 
-    if (Key::isKeyPressed(Key::Return))
+    if (keyHeld(Key::Return))
     {
         twoPlayer = menuSelection == 2 ? 1 : 0;
         ballLive = 0;

@@ -1,5 +1,6 @@
 #include "game/game_state.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <ctime>
 
@@ -21,6 +22,7 @@ std::int32_t redScore = 0;
 std::int32_t ballLive = 0;
 std::int32_t twoPlayer = 0;
 std::int32_t countdown = 0;
+std::int32_t windowFocused = 1; // until the window exists, nothing says otherwise
 
 // Scene, in the order of construction; destruction runs backwards, so every
 // sound goes before its buffer and the window, holding the GL context, goes last
@@ -123,6 +125,12 @@ void setupScene()
     settings.antialiasingLevel = 8;
     window.create(sf::VideoMode(1280, 720, 32), sf::String("Zarv"), sf::Style::Close, settings);
     window.setVerticalSyncEnabled(true);
+    // SFML 2.5.1 works out the window's top from the screen's width, which puts
+    // a third of the arena below a 1920 x 1080 screen: centre it ourselves.
+    const sf::VideoMode desktop = sf::VideoMode::getDesktopMode();
+    window.setPosition(sf::Vector2i(std::max(0, (static_cast<int>(desktop.width) - 1280) / 2),
+                                    std::max(0, (static_cast<int>(desktop.height) - 720) / 2)));
+    windowFocused = window.hasFocus() ? 1 : 0; // later changes come as events
 
     loadSound(menuBuffer, menuSound, "menu.wav");
     loadSound(selectBuffer, selectSound, "selected.wav");
@@ -206,4 +214,9 @@ void playIfIdle(sf::Sound& sound)
 {
     if (sound.getStatus() != sf::Sound::Playing)
         sound.play();
+}
+
+bool keyHeld(sf::Keyboard::Key key)
+{
+    return windowFocused != 0 && sf::Keyboard::isKeyPressed(key);
 }

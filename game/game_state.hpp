@@ -30,6 +30,10 @@ extern std::int32_t ballLive;
 extern std::int32_t twoPlayer;
 extern std::int32_t countdown;
 
+// Whether our window has the keyboard focus. Keys are read as the whole
+// keyboard's state, so without this, typing into another window would play.
+extern std::int32_t windowFocused;
+
 // The ball is built as one record: its shape, its displacement per live frame
 // and who touched it last (0 nobody or both paddles at once, 1 blue, 2 red).
 struct BallRecord
@@ -75,4 +79,5 @@ void setupScene();                 // seed rand(), load assets, open the window,
 void resetRally();                 // paddles home, ball re-served near the centre, countdown from 3
 float randomPitch();               // a pitch near 1, one rand() draw
 void playIfIdle(sf::Sound& sound); // a playing sound is never restarted
+bool keyHeld(sf::Keyboard::Key key); // held now, and the keyboard is ours
 void placeRedScore();              // keeps the red score's right end 30 px from the window's edge

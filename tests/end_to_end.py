@@ -154,15 +154,19 @@ class Recording:
 class Game:
     """build/zarv under its own Xvfb, in a working folder with the chosen assets."""
 
-    def __init__(self, binary, assets=ASSETS, wrapper=(), args=(), tamper=None, sound=True):
+    def __init__(self, binary, assets=ASSETS, wrapper=(), args=(), tamper=None, sound=True,
+                 screen=(WIDTH, HEIGHT), place=True):
         """tamper(folder) may spoil the assets before the game starts; with
-        sound False the game gets no OpenAL configuration at all."""
+        sound False the game gets no OpenAL configuration at all; with place
+        False the window stays where the game put it, unfocused."""
         self.command = list(wrapper) + [binary] + list(args)
         self.tamper = tamper
         self.sound = sound
         self.start_deadline = DEADLINE * (10 if wrapper else 1)
         self.binary = binary
         self.assets = assets
+        self.screen = screen
+        self.place = place
         self.held = set()
 
     def start(self):
@@ -181,7 +185,7 @@ class Game:
         # and refuses connections while it does.
         read_end, write_end = os.pipe()
         self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % (WIDTH, HEIGHT),
+            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % self.screen,
              "-nolisten", "tcp", "-noreset"], pass_fds=[write_end],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         os.close(write_end)
@@ -201,7 +205,8 @@ class Game:
         self.process = subprocess.Popen(self.command, cwd=self.folder, env=game_env,
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
         self.window = wait_for("the game's window", self.find_window, self.start_deadline)
-        wait_for("the window at (0, 0) with the focus", self.place_window)
+        if self.place:
+            wait_for("the window at (0, 0) with the focus", self.place_window)
         return self
 
     def stop(self):
@@ -360,8 +365,11 @@ def start_game(game, option):
 
 # The cases
 
-def case_window_title_size_and_fixed_size(game):
+def case_window_title_size_and_place(game):
+    """On a 1920 x 1080 screen, left where the game puts it."""
     check(game.xdotool("getwindowname", game.window).strip() == "Zarv", "title is not Zarv")
+    wait_for("the window centred on the screen, at (320, 180)",
+             lambda: "Position: 320,180 " in game.xdotool("getwindowgeometry", game.window))
     geometry = game.xdotool("getwindowgeometry", game.window)
     check("Geometry: 1280x720" in geometry, "window is not 1280x720: " + geometry)
     hints = run("xprop", "-id", game.window, "WM_NORMAL_HINTS", env=game.env)
@@ -377,12 +385,41 @@ def case_menu_looks_right(game):
     check(paddle_at(shot, BLUE_OVER_WHITE, 180), "the blue paddle is not on the left, above the middle")
     check(paddle_at(shot, RED_OVER_WHITE, 0), "the red paddle is not on the right, below the middle")
     check(near(shot.pixel(640, 200), WHITE), "something covers the top of the arena")
+    check(near(shot.pixel(640, 360), MIST), "the ball shows over the menu box")
     check(highlighted_option(shot) == 1, "Player v CPU is not highlighted")
     check(shot.count(STEEL, (900, 630, 1190, 700)) > 300, "no hint at the bottom right")
 
 
+def keys_typed_elsewhere_do_nothing(game):
+    """Another window takes the focus and gets S, Return and Escape, while the
+    pointer crosses in and out of the game's window: the game reads the
+    keyboard's state, and must not take those keys for the player's."""
+    other = subprocess.Popen(["xmessage", "-geometry", "+0+0", "typing elsewhere"], env=game.env,
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        found = wait_for("another window", lambda: subprocess.run(
+            ["xdotool", "search", "--onlyvisible", "--class", "xmessage"], env=game.env,
+            capture_output=True, text=True, timeout=TOOL_DEADLINE).stdout.split())
+        game.xdotool("windowfocus", "--sync", found[0])
+        for key in ("s", "Return", "Escape"):
+            game.hold(key)
+        for _ in range(10):
+            for x, y in ((640, 600), (20, 20)):  # into the game's window, then onto the other one
+                game.xdotool("mousemove", "--sync", str(x), str(y))
+            shot = game.screenshot()
+            check(menu_shown(shot) and highlighted_option(shot) == 1,
+                  "keys typed into another window reached the game")
+        for key in ("s", "Return", "Escape"):
+            game.release(key)
+    finally:
+        other.kill()
+        other.wait()
+    wait_for("the focus back on the game", game.place_window)
+
+
 def case_menu_keys_sounds_and_screens(game):
     wait_for("the menu", lambda: menu_shown(game.screenshot()))
+    keys_typed_elsewhere_do_nothing(game)
 
     mark = game.recording.mark()
     game.press_until("s", "the highlight to move down",
@@ -475,13 +512,13 @@ def case_players_steer_their_own_paddles(game):
 
 
 CASES = [
-    (case_window_title_size_and_fixed_size, ASSETS),
-    (case_menu_looks_right, ASSETS),
-    (case_menu_keys_sounds_and_screens, ASSETS),
-    (case_no_assets_still_plays_silently, []),
-    (case_untouched_serve_costs_both_sides_a_point, ASSETS),
-    (case_cpu_meets_the_first_serve, ASSETS),
-    (case_players_steer_their_own_paddles, ASSETS),
+    (case_window_title_size_and_place, dict(screen=(1920, 1080), place=False)),
+    (case_menu_looks_right, {}),
+    (case_menu_keys_sounds_and_screens, {}),
+    (case_no_assets_still_plays_silently, dict(assets=[])),
+    (case_untouched_serve_costs_both_sides_a_point, {}),
+    (case_cpu_meets_the_first_serve, {}),
+    (case_players_steer_their_own_paddles, {}),
 ]
 
 
@@ -492,6 +529,8 @@ def end_session(game):
     """Every session ends the way a player ends it: Escape, and exit status 0,
     with nothing reported by the sanitizers when the game was built with them."""
     if game.process.poll() is None:
+        if not game.place:  # keys count only with the focus
+            game.xdotool("windowfocus", "--sync", game.window)
         game.hold("Escape")
     status = game.exit_status(game.start_deadline)
     check(status == 0, "Escape ended the game with status %s" % status)
@@ -519,12 +558,12 @@ def main():
     binary = os.path.abspath(sys.argv[1])
     wanted = sys.argv[2:]
     passed = failed = 0
-    for case, assets in CASES:
+    for case, options in CASES:
         if wanted and case.__name__ not in wanted:
             continue
         started = time.monotonic()
         try:
-            game = Game(binary, assets)
+            game = Game(binary, **options)
             try:
                 game.start()
                 case(game)

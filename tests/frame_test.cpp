@@ -17,6 +17,13 @@ sf::Event keyPress(Key::Key code)
     return event;
 }
 
+sf::Event focusEvent(sf::Event::EventType type)
+{
+    sf::Event event{};
+    event.type = type;
+    return event;
+}
+
 bool isPlaying(const sf::Sound& sound)
 {
     return sound.getStatus() == sf::Sound::Playing;
@@ -173,6 +180,35 @@ TEST_F(RKey, DuringPlayWithReturnHeldRestartsTheGameAtOnce)
     EXPECT_EQ(blueScore, 0);
     EXPECT_TRUE(isPlaying(selectSound));
     EXPECT_TRUE(isPlaying(stopSound));
+}
+
+using KeyboardFocus = FreshGame;
+
+// Keys typed into another window are not the player's, though the keyboard's
+// state says they are held.
+TEST_F(KeyboardFocus, ElsewhereNoKeyIsHeldForEventsMenuOrPlayUntilItComesBack)
+{
+    blueScore = 3;
+    standIn::holdKeys({Key::R, Key::S, Key::Return});
+    handleEvent(focusEvent(sf::Event::LostFocus)); // counts before R is read
+    handleEvent(sf::Event{});                      // the pointer crossing the window, say
+    runFrame();
+    EXPECT_EQ(blueScore, 3);
+    EXPECT_FALSE(isPlaying(stopSound));
+    EXPECT_EQ(inMenu, 1);
+    EXPECT_EQ(menuSelection, 1);
+    EXPECT_FALSE(isPlaying(menuSound));
+
+    inMenu = 0;
+    ballLive = 1;
+    countdown = 0;
+    standIn::holdKeys({Key::W, Key::Up});
+    runFrame();
+    EXPECT_EQ(bluePaddle.getRotation(), 180.f);
+
+    handleEvent(focusEvent(sf::Event::GainedFocus));
+    runFrame();
+    EXPECT_EQ(bluePaddle.getRotation(), 185.f);
 }
 
 using CountdownFrames = FreshGame;

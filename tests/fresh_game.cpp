@@ -48,6 +48,7 @@ void FreshGame::SetUp()
     twoPlayer = 0;
     countdown = 3;
     countdownClock.restart();
+    windowFocused = 1;
 
     ball.setPosition(640.f, 360.f);
     ball.setFillColor(Magenta);

@@ -9,8 +9,12 @@ Usage: reliability.py path/to/zarv [case ...]
 import ctypes
 import ctypes.util
 import os
+import re
+import resource
+import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 from end_to_end import (ASSETS, MAGENTA, MENU_HZ, WHITE, Failure, Game, check, countdown_shown,
@@ -74,12 +78,22 @@ def check_spoiled(game, asset, spoil):
 # Hostile environments
 
 def no_sound_device(binary):
+    """Every sound call fails then, and the menu re-pitches its sound on every
+    frame: each failure is told once, the repeats only counted."""
     game = Game(binary, sound=False)
 
     def run():
+        wait_for("the menu", lambda: menu_shown(game.screenshot()))
+        before = game.messages().count("\n")
+        time.sleep(10)  # a while on the menu: a flood would be hundreds of lines a second
+        added = game.messages().count("\n") - before
+        check(added <= 5, "%d lines on stderr in ten seconds on the menu" % added)
         plays(game)
         end_session(game)
-        check("Failed to open the audio device" in game.messages(), "no word about the missing device")
+        messages = game.messages()
+        for first in ("Failed to open the audio device", "alSourcef(m_source, AL_PITCH, pitch)"):
+            check(messages.count(first) == 1, "'%s' shown %d times" % (first, messages.count(first)))
+        check(re.search(r"zarv: held back [1-9][0-9]* repeats", messages), "no count of the repeats at exit")
     return "no sound device", game, run
 
 
@@ -142,17 +156,26 @@ def send_close_request(display_name, window):
 
 
 def check_no_display(binary):
-    """Without an X display SFML cannot open a window: it says so and stops the
-    process at once. It must never hang."""
+    """Without an X display the game cannot open its window: one line says so,
+    and it ends with status 1 at once, not by an abort with a core file."""
+    folder = tempfile.mkdtemp(prefix="zarv-no-display-")
     env = dict(os.environ, ALSOFT_DRIVERS="null")
     env.pop("DISPLAY", None)
+
+    def allow_core():  # so that an abort would leave its core file here
+        resource.setrlimit(resource.RLIMIT_CORE, (resource.RLIM_INFINITY,) * 2)
     try:
-        done = subprocess.run([binary], cwd=os.path.dirname(binary), env=env, capture_output=True,
-                              text=True, timeout=60)
+        done = subprocess.run([binary], cwd=folder, env=env, capture_output=True, text=True,
+                              timeout=60, preexec_fn=allow_core)
+        left = os.listdir(folder)
     except subprocess.TimeoutExpired:
         raise Failure("the game hung without a display")
-    check(done.returncode != 0, "the game claimed success without a display")
-    check("Failed to open X11 display" in done.stderr, "no clear message:\n" + done.stderr)
+    finally:
+        shutil.rmtree(folder, ignore_errors=True)
+    check(done.returncode == 1, "without a display the game ended with status %d" % done.returncode)
+    check(done.stderr == "zarv: cannot open the game's window: no X display (DISPLAY is not set)\n",
+          "not one clear line:\n" + done.stderr)
+    check(not left, "files left in the working folder: %s" % left)
 
 
 # A session under valgrind's memcheck
