@@ -7,6 +7,7 @@
 # an install relocatable and lets one launcher serve any prefix.
 
 include(GNUInstallDirs)
+include(cmake/Changelog.cmake)
 
 set(ZARV_APP_ID "io.github.zarv.zarv" CACHE STRING
     "Reverse-DNS id of the desktop entry, the AppStream metainfo and the icon")
@@ -18,8 +19,14 @@ set(ZARV_INSTALL_GAMEDATADIR "${CMAKE_INSTALL_DATADIR}/games/zarv" CACHE PATH
     "Folder of the game's font and sounds, its working directory")
 set(ZARV_SCREENSHOT_URL "https://raw.githubusercontent.com/zarv/zarv/main/docs/screenshot.png"
     CACHE STRING "Web address of docs/screenshot.png, for the AppStream metainfo")
-set(ZARV_PACKAGE_MAINTAINER "Zarv developers" CACHE STRING
-    "Maintainer field of the Debian package: Name <email>")
+set(ZARV_PACKAGE_MAINTAINER "The Zarv developers <zarv@zarv.invalid>" CACHE STRING
+    "Maintainer of the Debian package, also named in its changelog: Name <email>")
+if(NOT ZARV_PACKAGE_MAINTAINER MATCHES "^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$")
+  message(FATAL_ERROR "ZARV_PACKAGE_MAINTAINER is '${ZARV_PACKAGE_MAINTAINER}': "
+                      "give a name and an address, -DZARV_PACKAGE_MAINTAINER='Name <address>'")
+endif()
+set(ZARV_INSTALL_DOCDIR "${CMAKE_INSTALL_DATADIR}/doc/zarv" CACHE PATH
+    "Folder of the copyright notice and the changelog")
 
 if(ZARV_INSTALL_LAUNCHER_IN_BINDIR)
   set(zarv_launcher_dir "${CMAKE_INSTALL_BINDIR}")
@@ -65,15 +72,53 @@ endfunction()
 zarv_path_from_launcher(ZARV_LAUNCHER_DATA "${ZARV_INSTALL_GAMEDATADIR}")
 zarv_path_from_launcher(ZARV_LAUNCHER_BINARY "${ZARV_INSTALL_GAMELIBDIR}/zarv")
 
+# The history, once, in CHANGELOG.md: the Debian changelog and the AppStream
+# releases are made from it, and its newest date dates the manual page.
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS CHANGELOG.md LICENSE)
+zarv_changelog(CHANGELOG.md "${ZARV_PACKAGE_MAINTAINER}" zarv_debian_changelog ZARV_APPSTREAM_RELEASES)
+string(REGEX MATCH "date=\"([0-9-]+)\"" zarv_newest "${ZARV_APPSTREAM_RELEASES}")
+set(ZARV_RELEASE_DATE "${CMAKE_MATCH_1}")
+
 set(zarv_staging "${CMAKE_BINARY_DIR}/packaging")
 configure_file(packaging/zarv.sh.in "${zarv_staging}/zarv" @ONLY)
 configure_file(packaging/${ZARV_APP_ID}.metainfo.xml.in
                "${zarv_staging}/${ZARV_APP_ID}.metainfo.xml" @ONLY)
-if(zarv_font_package)
-  file(CREATE_LINK "${ZARV_FONT_FILE}" "${zarv_staging}/segoeui.ttf" SYMBOLIC)
-else()
+if(NOT zarv_font_package)
   configure_file("${ZARV_FONT_FILE}" "${zarv_staging}/segoeui.ttf" COPYONLY)
 endif()
+
+# The copyright notice in Debian's machine-readable form, its licence text
+# and copyright line taken from LICENSE
+file(READ LICENSE zarv_licence)
+string(REGEX MATCH "Copyright \\(c\\) ([^\n]+)" zarv_copyright "${zarv_licence}")
+set(zarv_copyright "${CMAKE_MATCH_1}")
+string(REGEX REPLACE "^.*Copyright \\(c\\) [^\n]+\n\n" "" zarv_licence "${zarv_licence}")
+string(REGEX REPLACE "\n+$" "" zarv_licence "${zarv_licence}")
+string(REPLACE "\n\n" "\n.\n" zarv_licence "${zarv_licence}")
+string(REPLACE "\n" "\n " zarv_licence " ${zarv_licence}")
+file(CONFIGURE OUTPUT "${zarv_staging}/doc/copyright" CONTENT
+"Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
+Upstream-Name: Zarv
+Upstream-Contact: ${ZARV_PACKAGE_MAINTAINER}
+Comment: The game's font, Open Sans (Apache-2.0), is not in this package: it
+ links to the one from the fonts-open-sans package.
+
+Files: *
+Copyright: ${zarv_copyright}
+License: Expat
+
+License: Expat
+${zarv_licence}
+")
+
+# The changelog, compressed without a name or time in the gzip header, so that
+# two builds give the same bytes
+file(CONFIGURE OUTPUT "${zarv_staging}/changelog" CONTENT "${zarv_debian_changelog}")
+add_custom_command(OUTPUT "${zarv_staging}/doc/changelog.gz"
+  COMMAND gzip -9 -n -c "${zarv_staging}/changelog" > "${zarv_staging}/doc/changelog.gz"
+  DEPENDS "${zarv_staging}/changelog"
+  COMMENT "Compressing the Debian changelog")
+add_custom_target(zarv_changelog ALL DEPENDS "${zarv_staging}/doc/changelog.gz")
 
 # The icon, drawn from the game's arena and paddles by a program of our own
 add_executable(zarv_make_icon packaging/make_icon.cpp)
@@ -93,13 +138,28 @@ add_custom_target(zarv_icons ALL DEPENDS ${zarv_icons})
 
 install(TARGETS zarv RUNTIME DESTINATION "${ZARV_INSTALL_GAMELIBDIR}")
 install(PROGRAMS "${zarv_staging}/zarv" DESTINATION "${zarv_launcher_dir}")
-install(FILES ${zarv_sound_files} "${zarv_staging}/segoeui.ttf"
-        DESTINATION "${ZARV_INSTALL_GAMEDATADIR}")
-install(CODE "set(ZARV_DESKTOP_IN \"${CMAKE_CURRENT_SOURCE_DIR}/packaging/${ZARV_APP_ID}.desktop.in\")
-set(ZARV_DESKTOP_DIR \"${CMAKE_INSTALL_DATADIR}/applications\")
-set(ZARV_DESKTOP_NAME \"${ZARV_APP_ID}.desktop\")
-set(ZARV_LAUNCHER_DIR \"${zarv_launcher_dir}\")")
-install(SCRIPT cmake/InstallDesktopEntry.cmake)
+install(FILES ${zarv_sound_files} DESTINATION "${ZARV_INSTALL_GAMEDATADIR}")
+if(zarv_font_package)
+  set(zarv_font_link "${ZARV_FONT_FILE}")
+else()
+  install(FILES "${zarv_staging}/segoeui.ttf" DESTINATION "${ZARV_INSTALL_GAMEDATADIR}")
+  set(zarv_font_link "")
+endif()
+install(FILES "${zarv_staging}/doc/copyright" "${zarv_staging}/doc/changelog.gz"
+        DESTINATION "${ZARV_INSTALL_DOCDIR}")
+install(CODE "set(ZARV_SOURCE_DIR \"${CMAKE_CURRENT_SOURCE_DIR}\")
+set(ZARV_STAGING \"${zarv_staging}\")
+set(ZARV_APP_ID \"${ZARV_APP_ID}\")
+set(ZARV_LAUNCHER_DIR \"${zarv_launcher_dir}\")
+set(ZARV_GAMELIBDIR \"${ZARV_INSTALL_GAMELIBDIR}\")
+set(ZARV_GAMEDATADIR \"${ZARV_INSTALL_GAMEDATADIR}\")
+set(ZARV_DATADIR \"${CMAKE_INSTALL_DATADIR}\")
+set(ZARV_DOCDIR \"${ZARV_INSTALL_DOCDIR}\")
+set(ZARV_MANDIR \"${CMAKE_INSTALL_MANDIR}\")
+set(ZARV_FONT_LINK \"${zarv_font_link}\")
+set(PROJECT_VERSION \"${PROJECT_VERSION}\")
+set(ZARV_RELEASE_DATE \"${ZARV_RELEASE_DATE}\")")
+install(SCRIPT cmake/InstallForPrefix.cmake)
 install(FILES "${zarv_staging}/${ZARV_APP_ID}.metainfo.xml"
         DESTINATION "${CMAKE_INSTALL_DATADIR}/metainfo")
 foreach(size IN LISTS ZARV_ICON_SIZES)
@@ -112,7 +172,10 @@ set(zarv_installed_files
   "${zarv_launcher_dir}/zarv"
   "${ZARV_INSTALL_GAMELIBDIR}/zarv"
   "${CMAKE_INSTALL_DATADIR}/applications/${ZARV_APP_ID}.desktop"
-  "${CMAKE_INSTALL_DATADIR}/metainfo/${ZARV_APP_ID}.metainfo.xml")
+  "${CMAKE_INSTALL_DATADIR}/metainfo/${ZARV_APP_ID}.metainfo.xml"
+  "${CMAKE_INSTALL_MANDIR}/man6/zarv.6.gz"
+  "${ZARV_INSTALL_DOCDIR}/copyright"
+  "${ZARV_INSTALL_DOCDIR}/changelog.gz")
 foreach(name IN LISTS ZARV_SOUNDS ITEMS segoeui.ttf)
   list(APPEND zarv_installed_files "${ZARV_INSTALL_GAMEDATADIR}/${name}")
 endforeach()
@@ -132,7 +195,7 @@ add_custom_target(uninstall
 # paths are relative, so the prefix the tree was configured with does not matter.
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "zarv")
-set(CPACK_PACKAGE_VENDOR "Zarv developers")
+set(CPACK_PACKAGE_VENDOR "The Zarv developers")
 set(CPACK_PACKAGE_CONTACT "${ZARV_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bat-and-ball arcade game in a round arena")
 set(CPACK_PACKAGE_DESCRIPTION
