@@ -9,8 +9,10 @@ font was found), a menu move is heard (so the sounds were), Escape exits 0.
 Last, the uninstall script takes every installed file away again.
 
 package: `cpack -G DEB` into a temporary folder. The .deb's name, control
-fields and file list, then, unpacked with dpkg-deb -x into a temporary root,
-the validators and its launcher as above.
+fields and file list, lintian, the copyright file as Debian's machine-readable
+format, then, unpacked with dpkg-deb -x into a temporary root, the validators
+and its launcher as above. Last, the package built again in a build folder
+of its own must come out byte for byte the same.
 
 The game runs under its own Xvfb, driven and watched as in end_to_end.py.
 
@@ -24,19 +26,20 @@ import shutil
 import struct
 import subprocess
 import sys
+import tarfile
 import tempfile
 import time
 import traceback
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from end_to_end import (MENU_HZ, Game, check, highlighted_option, keep_evidence,  # noqa: E402
+from end_to_end import (MENU_HZ, Failure, Game, check, highlighted_option, keep_evidence,  # noqa: E402
                         menu_shown, wait_for)
 
 SOUNDS = ["menu.wav", "selected.wav", "stop.wav", "zarv.wav"]
 
 
-def run(*command, cwd=None):
-    done = subprocess.run(command, cwd=cwd, capture_output=True, text=True)
+def run(*command, cwd=None, env=None):
+    done = subprocess.run(command, cwd=cwd, env=env, capture_output=True, text=True)
     check(done.returncode == 0, "%s failed (%d):\n%s%s"
           % (" ".join(command), done.returncode, done.stdout, done.stderr))
     return done.stdout
@@ -46,7 +49,9 @@ def expected_files(layout):
     """Every file and symlink an install puts in place, relative to the prefix."""
     app, share = layout["app_id"], layout["data_root"]
     files = {layout["launcher_dir"] + "/zarv", layout["lib_dir"] + "/zarv",
-             share + "/applications/%s.desktop" % app, share + "/metainfo/%s.metainfo.xml" % app}
+             share + "/applications/%s.desktop" % app, share + "/metainfo/%s.metainfo.xml" % app,
+             layout["man_dir"] + "/man6/zarv.6.gz", layout["doc_dir"] + "/copyright",
+             layout["doc_dir"] + "/changelog.gz"}
     files |= {layout["data_dir"] + "/" + name for name in SOUNDS + ["segoeui.ttf"]}
     files |= {"%s/icons/hicolor/%sx%s/apps/%s.png" % (share, size, size, app)
               for size in layout["icon_sizes"].split(";")}
@@ -80,8 +85,12 @@ def check_installed_tree(root, layout, prefix):
 
     font = os.path.join(root, layout["data_dir"], "segoeui.ttf")
     if layout["font_package"]:
-        check(os.path.islink(font) and os.readlink(font) == layout["font_file"],
-              "segoeui.ttf is not a symlink to %s" % layout["font_file"])
+        # Relative within /usr, as Debian wants; absolute from another top-level folder
+        target = os.readlink(font) if os.path.islink(font) else ""
+        absolute_link = prefix.split("/")[1] != layout["font_file"].split("/")[1]
+        check(target.startswith("/") == absolute_link and os.path.normpath(os.path.join(
+              prefix, layout["data_dir"], target)) == layout["font_file"],
+              "segoeui.ttf links to %r, not to %s" % (target, layout["font_file"]))
     else:
         check(not os.path.islink(font), "segoeui.ttf links to an unpackaged font")
     for name in SOUNDS:
@@ -103,23 +112,30 @@ def check_installed_tree(root, layout, prefix):
     desktop = "%s/%s/applications/%s.desktop" % (root, layout["data_root"], layout["app_id"])
     run("desktop-file-validate", desktop)
     with open(desktop) as entry:
-        execs = [line for line in entry.read().splitlines() if line.startswith("Exec=")]
+        lines = entry.read().splitlines()
+    execs = [line for line in lines if line.startswith("Exec=")]
     wanted = "%s/%s/zarv" % (prefix, layout["launcher_dir"])
     check(execs == ["Exec=" + wanted], "the desktop entry does not start %s: %s" % (wanted, execs))
+    window_class = [line.split("=", 1)[1] for line in lines if line.startswith("StartupWMClass=")]
     metainfo = "%s/%s/metainfo/%s.metainfo.xml" % (root, layout["data_root"], layout["app_id"])
     run("appstreamcli", "validate", "--no-net", metainfo)
-    return launcher
+    return launcher, window_class
 
 
-def play_through(launcher, name):
+def play_through(launcher, window_class, name):
     """Starts the launcher through a symlink, with a working directory of its
-    own that holds no assets; the game has to find them in its data folder."""
+    own that holds no assets; the game has to find them in its data folder.
+    Its window's class is the one the desktop entry names, so that docks match
+    them."""
     elsewhere = tempfile.mkdtemp(prefix="zarv-link-")
     link = os.path.join(elsewhere, "zarv")
     os.symlink(launcher, link)
     game = Game(link, assets=[])
     try:
         game.start()
+        shown = run("xprop", "-id", game.window, "WM_CLASS", env=game.env)
+        check(window_class and shown.rstrip().endswith('"%s"' % window_class[0]),
+              "the desktop entry's StartupWMClass %s is not the window's %s" % (window_class, shown))
         wait_for("the menu with its texts drawn",
                  lambda: (lambda s: menu_shown(s) and highlighted_option(s) == 1)(game.screenshot()))
         mark = game.recording.mark()
@@ -160,8 +176,8 @@ def case_install(build, layout, scratch):
     prefix = os.path.join(scratch, "prefix")
     with manifest_kept(build):
         run("cmake", "--install", build, "--prefix", prefix)
-    launcher = check_installed_tree(prefix, layout, prefix)
-    play_through(launcher, "install_launcher")
+    launcher, window_class = check_installed_tree(prefix, layout, prefix)
+    play_through(launcher, window_class, "install_launcher")
 
     run("cmake", "-DPREFIX=" + prefix, "-P", os.path.join(build, "packaging", "uninstall.cmake"))
     left = files_under(prefix)
@@ -181,16 +197,84 @@ def control_fields(deb):
     return fields
 
 
-def case_package(build, layout, scratch):
-    out = os.path.join(scratch, "out")
+def build_deb(build, out, env):
     with manifest_kept(build):
         run("cpack", "-G", "DEB", "--config", os.path.join(build, "CPackConfig.cmake"), "-B", out,
-            cwd=scratch)
+            cwd=os.path.dirname(out), env=env)
+    debs = [f for f in os.listdir(out) if f.endswith(".deb")]
+    return os.path.join(out, debs[0]) if len(debs) == 1 else None
+
+
+def deb_members(deb, folder):
+    """Each file of the package's ar archive and of its tar members, by name."""
+    os.makedirs(folder)
+    run("ar", "x", os.path.abspath(deb), cwd=folder)
+    members = {}
+    for name in sorted(os.listdir(folder)):
+        with open(os.path.join(folder, name), "rb") as f:
+            members[name] = f.read()
+        if ".tar" in name:
+            with tarfile.open(os.path.join(folder, name)) as tar:
+                for entry in tar.getmembers():
+                    data = tar.extractfile(entry).read() if entry.isfile() else b""
+                    members[name + ":" + entry.name] = (entry.mode, entry.mtime, entry.linkname, data)
+    return members
+
+
+def check_reproducible(deb, layout, env, scratch):
+    """The package built again from the same sources in another folder, later:
+    the same bytes, or the name of what differs."""
+    again = os.path.join(scratch, "again")
+    run("cmake", "-S", layout["source_dir"], "-B", again, "-DCMAKE_BUILD_TYPE=" + layout["build_type"],
+        "-DZARV_FONT_FILE=" + layout["font_file"], env=env)
+    run("cmake", "--build", again, "--parallel", "2", env=env)
+    second = build_deb(again, os.path.join(scratch, "out-again"), env)
+    check(second, "the second build made no package")
+    with open(deb, "rb") as a, open(second, "rb") as b:
+        if a.read() == b.read():
+            return
+    first, other = deb_members(deb, os.path.join(scratch, "a")), deb_members(second, os.path.join(scratch, "b"))
+    differ = sorted(n for n in set(first) | set(other) if ":" in n and first.get(n) != other.get(n))
+    differ = differ or sorted(n for n in set(first) | set(other) if first.get(n) != other.get(n))
+    raise Failure("two builds of the package differ in %s" % ", ".join(differ))
+
+
+def check_copyright(path):
+    """Debian's machine-readable copyright format: a header paragraph, then
+    Files paragraphs whose every licence has its text."""
+    with open(path) as f:
+        paragraphs = [p for p in f.read().split("\n\n") if p.strip()]
+    fields = []
+    for paragraph in paragraphs:
+        fields.append({})
+        for line in paragraph.splitlines():
+            if not line.startswith((" ", "\t")):
+                key, colon, value = line.partition(":")
+                check(colon and key and " " not in key, "not a field: %r" % line)
+                fields[-1][key] = value.strip()
+    check(fields[0].get("Format") == "https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/",
+          "the copyright file does not declare its format")
+    files = [p for p in fields[1:] if "Files" in p]
+    texts = {p["License"] for p in fields[1:] if "Files" not in p and "License" in p}
+    check(files and all(p.get("Copyright") and p.get("License") for p in files),
+          "a Files paragraph lacks its Copyright or License")
+    check(all(p["License"] in texts for p in files), "a licence is named without its text")
+
+
+def case_package(build, layout, scratch):
+    out = os.path.join(scratch, "out")
+    # Reproducible: the scripts date the package by the last commit
+    env = dict(os.environ)
+    if "SOURCE_DATE_EPOCH" not in env:
+        env["SOURCE_DATE_EPOCH"] = run("git", "-C", layout["source_dir"], "log", "-1", "--format=%ct").strip()
+    deb = build_deb(build, out, env)
     arch = run("dpkg", "--print-architecture").strip()
     name = "zarv_%s_%s.deb" % (layout["version"], arch)
-    debs = sorted(f for f in os.listdir(out) if f.endswith(".deb"))
-    check(debs == [name], "expected %s, cpack made %s" % (name, debs))
-    deb = os.path.join(out, name)
+    check(deb and os.path.basename(deb) == name, "expected %s, cpack made %s" % (name, os.listdir(out)))
+
+    lintian = subprocess.run(["lintian", "--fail-on", "none", deb], capture_output=True, text=True)
+    complaints = [line for line in lintian.stdout.splitlines() if line.startswith(("E:", "W:"))]
+    check(lintian.returncode == 0 and not complaints, "lintian:\n" + lintian.stdout + lintian.stderr)
 
     fields = control_fields(deb)
     for key, value in (("Package", "zarv"), ("Version", layout["version"]),
@@ -216,14 +300,16 @@ def case_package(build, layout, scratch):
           % (sorted(expected - set(listed)), sorted(set(listed) - expected)))
     launcher_entry = "./usr/%s/zarv" % layout["launcher_dir"]
     check(listed[launcher_entry][0] == "-rwxr-xr-x", "launcher mode " + listed[launcher_entry][0])
-    if layout["font_package"]:
-        check(listed["./usr/%s/segoeui.ttf" % layout["data_dir"]][1] == layout["font_file"],
-              "segoeui.ttf does not point at the system font")
 
     root = os.path.join(scratch, "root")
     run("dpkg-deb", "-x", deb, root)
-    launcher = check_installed_tree(os.path.join(root, "usr"), layout, "/usr")
-    play_through(launcher, "package_launcher")
+    check_copyright(os.path.join(root, "usr", layout["doc_dir"], "copyright"))
+    launcher, window_class = check_installed_tree(os.path.join(root, "usr"), layout, "/usr")
+    if layout["font_package"]:  # the font's package, as apt would install it beside this one
+        os.makedirs(os.path.dirname(root + layout["font_file"]))
+        os.symlink(layout["font_file"], root + layout["font_file"])
+    play_through(launcher, window_class, "package_launcher")
+    check_reproducible(deb, layout, env, scratch)
 
 
 CASES = {"install": case_install, "package": case_package}
