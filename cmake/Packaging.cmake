@@ -75,9 +75,7 @@ else()
   configure_file("${ZARV_FONT_FILE}" "${zarv_staging}/segoeui.ttf" COPYONLY)
 endif()
 
-# The icon, drawn from the game's arena and paddles by a program of our own
-add_executable(zarv_make_icon packaging/make_icon.cpp)
-target_link_libraries(zarv_make_icon PRIVATE zarv_core zarv_warnings)
+# The icon, drawn from the game's arena and paddles by zarv_make_icon
 set(ZARV_ICON_SIZES 48 64 128 256)
 set(zarv_icons "")
 foreach(size IN LISTS ZARV_ICON_SIZES)
