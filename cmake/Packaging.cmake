@@ -120,9 +120,7 @@ add_custom_command(OUTPUT "${zarv_staging}/doc/changelog.gz"
   COMMENT "Compressing the Debian changelog")
 add_custom_target(zarv_changelog ALL DEPENDS "${zarv_staging}/doc/changelog.gz")
 
-# The icon, drawn from the game's arena and paddles by a program of our own
-add_executable(zarv_make_icon packaging/make_icon.cpp)
-target_link_libraries(zarv_make_icon PRIVATE zarv_core zarv_warnings)
+# The icon, drawn from the game's arena and paddles by zarv_make_icon
 set(ZARV_ICON_SIZES 48 64 128 256)
 set(zarv_icons "")
 foreach(size IN LISTS ZARV_ICON_SIZES)

@@ -5,7 +5,7 @@
 // It rasterises the shapes' triangles itself into an sf::Image, so that it
 // needs no X display or GL context at build time.
 //
-// Usage: make_icon OUT.png SIZE
+// Usage: make_icon OUT.png SIZE, or make_icon OUT.ico SIZE... for Windows
 
 #include "arena/arc_shape.hpp"
 
@@ -16,6 +16,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -199,25 +201,76 @@ sf::Color pixel(const Scene& scene, unsigned x, unsigned y, float scale)
             static_cast<sf::Uint8>(std::lround(sum.a / (Samples * Samples) * 255.f))};
 }
 
-} // namespace
-
-int main(int argc, char** argv)
+sf::Image render(const Scene& scene, unsigned side)
 {
-    const std::vector<std::string> args(argv, argv + argc);
-    const int size = args.size() == 3 ? std::atoi(args[2].c_str()) : 0;
-    if (size < 16)
-    {
-        std::fprintf(stderr, "usage: make_icon OUT.png SIZE\n");
-        return 2;
-    }
-
-    const Scene scene = buildScene();
-    const auto side = static_cast<unsigned>(size);
     const float scale = 2.f * TileHalf / static_cast<float>(side);
     sf::Image image;
     image.create(side, side, sf::Color::Transparent);
     for (unsigned y = 0; y < side; ++y)
         for (unsigned x = 0; x < side; ++x)
             image.setPixel(x, y, pixel(scene, x, y, scale));
-    return image.saveToFile(args[1]) ? 0 : 1;
+    return image;
+}
+
+// Windows' icon file: a directory of the sizes, then each size as a PNG, which
+// Windows reads inside an icon since Vista. SFML 2.5 writes PNGs only to
+// files, so each goes through one beside the icon.
+bool saveIcon(const Scene& scene, const std::vector<unsigned>& sides, const std::string& path)
+{
+    std::vector<std::string> pngs;
+    const std::string png = path + ".png";
+    for (const unsigned side : sides)
+    {
+        if (!render(scene, side).saveToFile(png))
+            return false;
+        std::ifstream in(png, std::ios::binary);
+        pngs.emplace_back(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    std::remove(png.c_str());
+
+    std::ofstream out(path, std::ios::binary);
+    const auto put = [&out](std::size_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i)
+            out.put(static_cast<char>((value >> (8 * i)) & 0xffU));
+    };
+    put(0, 2); // reserved
+    put(1, 2); // an icon, not a cursor
+    put(pngs.size(), 2);
+    std::size_t offset = 6 + 16 * pngs.size();
+    for (std::size_t i = 0; i < pngs.size(); ++i)
+    {
+        put(sides[i] % 256, 1); // width and height, 0 for 256
+        put(sides[i] % 256, 1);
+        put(0, 2);              // no palette, reserved
+        put(1, 2);              // colour planes
+        put(32, 2);             // bits per pixel
+        put(pngs[i].size(), 4);
+        put(offset, 4);
+        offset += pngs[i].size();
+    }
+    for (const std::string& image : pngs)
+        out << image;
+    return static_cast<bool>(out);
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    const std::vector<std::string> args(argv, argv + argc);
+    std::vector<unsigned> sides;
+    for (std::size_t i = 2; i < args.size(); ++i)
+        sides.push_back(static_cast<unsigned>(std::max(std::atoi(args[i].c_str()), 0)));
+    const bool icon = args.size() > 1 && args[1].size() > 4 && args[1].substr(args[1].size() - 4) == ".ico";
+    if (sides.empty() || (!icon && sides.size() > 1) ||
+        std::any_of(sides.begin(), sides.end(), [](unsigned side) { return side < 16 || side > 256; }))
+    {
+        std::fprintf(stderr, "usage: make_icon OUT.png SIZE, or make_icon OUT.ico SIZE... (16 to 256)\n");
+        return 2;
+    }
+
+    const Scene scene = buildScene();
+    if (icon)
+        return saveIcon(scene, sides, args[1]) ? 0 : 1;
+    return render(scene, sides[0]).saveToFile(args[1]) ? 0 : 1;
 }
