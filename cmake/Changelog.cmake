@@ -3,7 +3,7 @@
 # changelog's usual form: "## [1.2.3] - YYYY-MM-DD" per version, newest first,
 # "### Added" and the like within it, and "- " items wrapped with two spaces.
 #
-# zarv_changelog(<CHANGELOG.md> <maintainer> <debian var> <appstream var>)
+# zarv_changelog(<CHANGELOG.md> <maintainer> <debian var> <appstream var> <newest date var>)
 # The newest version must be the project's own.
 
 # "2026-12-08" -> "Tue, 08 Dec 2026 00:00:00 +0000"; the weekday by Sakamoto's method
@@ -37,7 +37,7 @@ function(zarv_xml_escape var text)
   set(${var} "${text}" PARENT_SCOPE)
 endfunction()
 
-function(zarv_changelog file maintainer debian_var appstream_var)
+function(zarv_changelog file maintainer debian_var appstream_var date_var)
   file(READ "${file}" text)
   set(debian "")
   set(appstream "")
@@ -73,8 +73,11 @@ function(zarv_changelog file maintainer debian_var appstream_var)
       if(next_version STREQUAL "end")
         break()
       endif()
-      if(NOT version AND NOT next_version STREQUAL PROJECT_VERSION)
-        message(FATAL_ERROR "CHANGELOG.md begins with ${next_version}, but this is ${PROJECT_VERSION}")
+      if(NOT version)
+        if(NOT next_version STREQUAL PROJECT_VERSION)
+          message(FATAL_ERROR "CHANGELOG.md begins with ${next_version}, but this is ${PROJECT_VERSION}")
+        endif()
+        set(${date_var} "${next_date}" PARENT_SCOPE)
       endif()
       set(version "${next_version}")
       zarv_rfc2822_date(rfc2822 "${next_date}")

@@ -20,7 +20,6 @@ function(zarv_installed path)
   set(CMAKE_INSTALL_MANIFEST_FILES ${CMAKE_INSTALL_MANIFEST_FILES} "${path}" PARENT_SCOPE)
 endfunction()
 
-zarv_full_path(launcher "${ZARV_LAUNCHER_DIR}/zarv")
 zarv_full_path(ZARV_MAN_LAUNCHER "${ZARV_LAUNCHER_DIR}/zarv")
 zarv_full_path(ZARV_MAN_DATA "${ZARV_GAMEDATADIR}")
 zarv_full_path(ZARV_MAN_BINARY "${ZARV_GAMELIBDIR}/zarv")
@@ -29,7 +28,7 @@ zarv_full_path(ZARV_MAN_DOCS "${ZARV_DOCDIR}")
 # The desktop entry. Exec's own quoting: a path with anything but the plainest
 # characters goes in double quotes, with " ` $ \ escaped, and then every \
 # doubled once more since the value is itself an escaped string.
-set(ZARV_DESKTOP_EXEC "${launcher}")
+set(ZARV_DESKTOP_EXEC "${ZARV_MAN_LAUNCHER}")
 if(NOT ZARV_DESKTOP_EXEC MATCHES "^[-A-Za-z0-9_./+,:=@]+$")
   string(REPLACE "\\" "\\\\" ZARV_DESKTOP_EXEC "${ZARV_DESKTOP_EXEC}")
   string(REPLACE "\"" "\\\"" ZARV_DESKTOP_EXEC "${ZARV_DESKTOP_EXEC}")

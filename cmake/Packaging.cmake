@@ -75,9 +75,8 @@ zarv_path_from_launcher(ZARV_LAUNCHER_BINARY "${ZARV_INSTALL_GAMELIBDIR}/zarv")
 # The history, once, in CHANGELOG.md: the Debian changelog and the AppStream
 # releases are made from it, and its newest date dates the manual page.
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS CHANGELOG.md LICENSE)
-zarv_changelog(CHANGELOG.md "${ZARV_PACKAGE_MAINTAINER}" zarv_debian_changelog ZARV_APPSTREAM_RELEASES)
-string(REGEX MATCH "date=\"([0-9-]+)\"" zarv_newest "${ZARV_APPSTREAM_RELEASES}")
-set(ZARV_RELEASE_DATE "${CMAKE_MATCH_1}")
+zarv_changelog(CHANGELOG.md "${ZARV_PACKAGE_MAINTAINER}"
+               zarv_debian_changelog ZARV_APPSTREAM_RELEASES ZARV_RELEASE_DATE)
 
 set(zarv_staging "${CMAKE_BINARY_DIR}/packaging")
 configure_file(packaging/zarv.sh.in "${zarv_staging}/zarv" @ONLY)

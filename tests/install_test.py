@@ -263,7 +263,7 @@ def check_copyright(path):
 
 def case_package(build, layout, scratch):
     out = os.path.join(scratch, "out")
-    # Reproducible: the scripts date the package by the last commit
+    # Dated by the last commit, as scripts/build-deb does, so that builds compare equal
     env = dict(os.environ)
     if "SOURCE_DATE_EPOCH" not in env:
         env["SOURCE_DATE_EPOCH"] = run("git", "-C", layout["source_dir"], "log", "-1", "--format=%ct").strip()
