@@ -79,6 +79,7 @@ def wait_for(what, probe, deadline=DEADLINE):
 
 
 TOOL_DEADLINE = 60  # seconds for one xdotool, import or tesseract call
+PLACE_TRY = 10  # seconds for one try at moving and focusing the window
 
 
 def run(*command, env=None):
@@ -231,7 +232,7 @@ class Game:
                                         stdout=subprocess.DEVNULL, stderr=self.stderr, preexec_fn=limit)
         self.window = wait_for("the game's window", self.find_window, self.start_deadline)
         if self.place:
-            wait_for("the window at (0, 0) with the focus", self.place_window)
+            wait_for("the window at (0, 0) with the focus", self.place_window, self.start_deadline)
         return self
 
     def stop(self):
@@ -260,13 +261,19 @@ class Game:
         return found[0] if found else None
 
     def place_window(self):
-        """SFML places the window partly off a small screen, and without a window
-        manager nobody gives it the focus: do both, until they stick."""
-        moved = subprocess.run(["xdotool", "windowmove", "--sync", self.window, "0", "0"],
-                               env=self.env, capture_output=True, timeout=TOOL_DEADLINE)
-        focused = subprocess.run(["xdotool", "windowfocus", "--sync", self.window],
-                                 env=self.env, capture_output=True, timeout=TOOL_DEADLINE)
-        return moved.returncode == 0 and focused.returncode == 0
+        """Without a window manager nobody gives the window the focus, and under
+        Wine it may stand off the screen's corner: do both, until they stick. A
+        move that the game's own centring undoes leaves --sync waiting, so each
+        try has a time limit of its own, and then the next try follows."""
+        try:
+            for command in (["windowmove", "--sync", self.window, "0", "0"],
+                            ["windowfocus", "--sync", self.window]):
+                if subprocess.run(["xdotool"] + command, env=self.env, capture_output=True,
+                                  timeout=PLACE_TRY).returncode != 0:
+                    return False
+        except subprocess.TimeoutExpired:
+            return False
+        return True
 
     def hold(self, key):
         # Real key events (XTEST), not sent ones: the game asks the X server
@@ -442,7 +449,7 @@ def keys_typed_elsewhere_do_nothing(game):
     finally:
         other.kill()
         other.wait()
-    wait_for("the focus back on the game", game.place_window)
+    wait_for("the focus back on the game", game.place_window, game.start_deadline)
 
 
 def case_menu_keys_sounds_and_screens(game):
