@@ -17,9 +17,7 @@ target_sources(zarv PRIVATE packaging/windows/zarv.rc)
 set_source_files_properties(packaging/windows/zarv.rc PROPERTIES
   OBJECT_DEPENDS ${CMAKE_BINARY_DIR}/zarv.ico INCLUDE_DIRECTORIES ${CMAKE_BINARY_DIR})
 
-# SFML_DIR is <SFML's prefix>/lib/cmake/SFML; its Windows install keeps the
-# licence at the top and openal32.dll in bin/
-get_filename_component(zarv_sfml_prefix "${SFML_DIR}/../../.." ABSOLUTE)
+# The pinned SFML's Windows install keeps openal32.dll in bin/, and its licence beside
 configure_file(packaging/windows/README.txt.in ${CMAKE_BINARY_DIR}/README.txt @ONLY NEWLINE_STYLE WIN32)
 
 install(TARGETS zarv RUNTIME DESTINATION .)

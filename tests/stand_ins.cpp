@@ -107,8 +107,13 @@ Time Clock::restart()
 }
 
 // The game's window is a GL resource even before it opens; without these, its
-// construction would look for an X display.
+// construction would look for an X display. The whole class is replaced, so
+// that a static SFML's own is never linked in beside it; headless, nothing
+// asks for a GL context.
 GlResource::GlResource() = default;
 GlResource::~GlResource() = default; // NOLINT(performance-trivially-destructible): replaces SFML's own
+void GlResource::registerContextDestroyCallback(ContextDestroyCallback /*callback*/, void* /*arg*/) {}
+GlResource::TransientContextLock::TransientContextLock() = default;
+GlResource::TransientContextLock::~TransientContextLock() = default; // NOLINT(performance-trivially-destructible)
 
 } // namespace sf
