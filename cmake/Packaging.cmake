@@ -19,6 +19,12 @@ set(ZARV_INSTALL_GAMEDATADIR "${CMAKE_INSTALL_DATADIR}/games/zarv" CACHE PATH
     "Folder of the game's font and sounds, its working directory")
 set(ZARV_SCREENSHOT_URL "https://raw.githubusercontent.com/zarv/zarv/main/docs/screenshot.png"
     CACHE STRING "Web address of docs/screenshot.png, for the AppStream metainfo")
+set(ZARV_HOMEPAGE_URL "https://zarv.invalid/" CACHE STRING
+    "The game's home page, for the AppStream metainfo and the package; the default is a placeholder")
+if(NOT ZARV_HOMEPAGE_URL MATCHES "^https?://[^ ]+$")
+  message(FATAL_ERROR "ZARV_HOMEPAGE_URL is '${ZARV_HOMEPAGE_URL}': give a web address, "
+                      "-DZARV_HOMEPAGE_URL=https://...")
+endif()
 set(ZARV_PACKAGE_MAINTAINER "The Zarv developers <zarv@zarv.invalid>" CACHE STRING
     "Maintainer of the Debian package, also named in its changelog: Name <email>")
 if(NOT ZARV_PACKAGE_MAINTAINER MATCHES "^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$")
@@ -193,6 +199,7 @@ add_custom_target(uninstall
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "zarv")
 set(CPACK_PACKAGE_VENDOR "The Zarv developers")
+set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ZARV_HOMEPAGE_URL}")
 set(CPACK_PACKAGE_CONTACT "${ZARV_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bat-and-ball arcade game in a round arena")
 set(CPACK_PACKAGE_DESCRIPTION
