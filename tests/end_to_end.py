@@ -36,8 +36,8 @@ WIDTH, HEIGHT = 1280, 720
 ASSETS = ["segoeui.ttf", "menu.wav", "selected.wav", "stop.wav", "zarv.wav"]
 WINDOWS_ZIP = ASSETS + ["zarv.exe", "openal32.dll", "README.txt", "LICENSE.txt"] + [
     "licenses/%s.txt" % name for name in ("SFML", "OpenAL-Soft", "FreeType", "Ogg-Vorbis-FLAC", "OpenSans", "MinGW-w64")]
-# Called directly: the wine script prints a notice about the missing 32-bit Wine
-WINE, WINESERVER = "/usr/lib/wine/wine64", "/usr/lib/wine/wineserver"
+# Wine's own Minesweeper: in every Wine, and S, Return and Escape leave it open
+OTHER_WINDOWS_PROGRAM = r"C:\windows\system32\winemine.exe"
 OUTPUT_LIMIT = 64 << 20  # bytes in any file the game writes: a Wine without its display writes gigabytes
 
 # Palette, and the paddles' translucent colours as they come out over the white arena
@@ -59,6 +59,19 @@ BOUNCE_HZ = (1250, 1800)
 
 class Failure(Exception):
     pass
+
+
+def wine_programs():
+    """Wine's loader and server, called directly (the wine script prints a notice
+    about the missing 32-bit Wine) from wherever this release's wine64 puts them."""
+    files = subprocess.run(["dpkg-query", "-L", "wine64"], check=True, capture_output=True,
+                           text=True).stdout.split()
+    found = {}
+    for path in files:
+        name = os.path.basename(path)
+        if "/lib/" in path and name in ("wine64", "wine", "wineserver64", "wineserver") and os.path.isfile(path):
+            found.setdefault("server" if name.startswith("wineserver") else "loader", path)
+    return found["loader"], found["server"]
 
 
 def check(condition, message):
@@ -175,7 +188,8 @@ class Game:
         self.wine = binary.endswith(".exe")
         if self.wine:  # Wine shows the window before the game centres it, which may undo
             # place_window's move: on a screen that holds it anywhere it is whole either way
-            wrapper, screen = [WINE], (1920, 1080)
+            self.wine_loader, self.wine_server = wine_programs()
+            wrapper, screen = [self.wine_loader], (1920, 1080)
         self.command = list(wrapper) + [binary] + list(args)
         self.tamper = tamper
         self.sound = sound
@@ -224,7 +238,7 @@ class Game:
             game_env["LD_PRELOAD"] = os.environ["ZARV_GAME_PRELOAD"]
         if self.wine:  # creates the prefix; with no window manager to hand over the keyboard
             # focus, Wine is to follow X's focus itself
-            subprocess.run([WINE, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "UseTakeFocus",
+            subprocess.run([self.wine_loader, "reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "UseTakeFocus",
                             "/d", "N", "/f"], env=self.env, check=True, capture_output=True,
                            timeout=self.start_deadline)
         limit = (lambda: resource.setrlimit(resource.RLIMIT_FSIZE, (OUTPUT_LIMIT,) * 2)) if self.wine else None
@@ -243,7 +257,7 @@ class Game:
             self.process.wait()
         if self.wine and self.env:  # Wine's own processes, before their X server goes
             for option in ("-k", "-w"):
-                subprocess.run([WINESERVER, option], env=self.env, timeout=TOOL_DEADLINE)
+                subprocess.run([self.wine_server, option], env=self.env, timeout=TOOL_DEADLINE)
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()
@@ -428,26 +442,43 @@ def case_menu_looks_right(game):
 def keys_typed_elsewhere_do_nothing(game):
     """Another window takes the focus and gets S, Return and Escape, while the
     pointer crosses in and out of the game's window: the game reads the
-    keyboard's state, and must not take those keys for the player's."""
-    other = subprocess.Popen(["xmessage", "-geometry", "+0+0", "typing elsewhere"], env=game.env,
-                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    keyboard's state, and must not take those keys for the player's.
+
+    Under Wine the other window is another Windows program's, which takes the
+    foreground from the game as it would on Windows, and Alt+F4 closes it so that
+    the game's window is active again. An X window outside Wine would not do:
+    with no window manager to confirm a window's state, Wine 10 ignores the X
+    focus moving away from the game, and the game is never told."""
+    if game.wine:  # by its full path the program is the very process started, whose pid its window carries
+        other = subprocess.Popen([game.wine_loader, OTHER_WINDOWS_PROGRAM], cwd=game.folder, env=game.env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        search = ["--pid", str(other.pid)]
+    else:
+        other = subprocess.Popen(["xmessage", "-geometry", "+0+0", "typing elsewhere"], env=game.env,
+                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        search = ["--class", "xmessage"]
     try:
         found = wait_for("another window", lambda: subprocess.run(
-            ["xdotool", "search", "--onlyvisible", "--class", "xmessage"], env=game.env,
-            capture_output=True, text=True, timeout=TOOL_DEADLINE).stdout.split())
+            ["xdotool", "search", "--onlyvisible"] + search, env=game.env,
+            capture_output=True, text=True, timeout=TOOL_DEADLINE).stdout.split(), game.start_deadline)
         game.xdotool("windowfocus", "--sync", found[0])
         for key in ("s", "Return", "Escape"):
             game.hold(key)
-        for _ in range(10):
-            for x, y in ((640, 600), (20, 20)):  # into the game's window, then onto the other one
-                game.xdotool("mousemove", "--sync", str(x), str(y))
+        for _ in range(10):  # into the game's window, then onto the other one
+            game.xdotool("mousemove", "--sync", "640", "600")
+            game.xdotool("mousemove", "--sync", "--window", found[0], "20", "20")
             shot = game.screenshot()
             check(menu_shown(shot) and highlighted_option(shot) == 1,
                   "keys typed into another window reached the game")
         for key in ("s", "Return", "Escape"):
             game.release(key)
+        if game.wine:
+            game.xdotool("key", "alt+F4")
+            wait_for("the other program to close on Alt+F4", lambda: other.poll() is not None,
+                     game.start_deadline)
     finally:
-        other.kill()
+        if other.poll() is None:
+            other.kill()
         other.wait()
     wait_for("the focus back on the game", game.place_window, game.start_deadline)
 
