@@ -31,6 +31,20 @@ if(NOT ZARV_PACKAGE_MAINTAINER MATCHES "^[^<>]+ <[^<>@ ]+@[^<>@ ]+>$")
   message(FATAL_ERROR "ZARV_PACKAGE_MAINTAINER is '${ZARV_PACKAGE_MAINTAINER}': "
                       "give a name and an address, -DZARV_PACKAGE_MAINTAINER='Name <address>'")
 endif()
+# One upstream version built for several Debian releases is versioned as
+# Debian does it: 1.0.0+deb12u1 for Debian 12, which sorts before 13's
+set(ZARV_DEBIAN_RELEASE "" CACHE STRING
+    "Debian release the package is built for, by number (12): its version is then <version>+deb12u1")
+set(ZARV_DEBIAN_CODENAME "" CACHE STRING "Code name of ZARV_DEBIAN_RELEASE (bookworm), for the package's changelog")
+if(ZARV_DEBIAN_RELEASE)
+  if(NOT ZARV_DEBIAN_RELEASE MATCHES "^[0-9]+$" OR NOT ZARV_DEBIAN_CODENAME MATCHES "^[a-z]+$")
+    message(FATAL_ERROR "ZARV_DEBIAN_RELEASE '${ZARV_DEBIAN_RELEASE}' and ZARV_DEBIAN_CODENAME "
+                        "'${ZARV_DEBIAN_CODENAME}' are to be a number and a name, such as 12 and bookworm")
+  endif()
+  set(zarv_package_version "${PROJECT_VERSION}+deb${ZARV_DEBIAN_RELEASE}u1")
+else()
+  set(zarv_package_version "${PROJECT_VERSION}")
+endif()
 set(ZARV_INSTALL_DOCDIR "${CMAKE_INSTALL_DATADIR}/doc/zarv" CACHE PATH
     "Folder of the copyright notice and the changelog")
 
@@ -118,6 +132,13 @@ ${zarv_licence}
 
 # The changelog, compressed without a name or time in the gzip header, so that
 # two builds give the same bytes
+if(ZARV_DEBIAN_RELEASE)
+  zarv_rfc2822_date(zarv_rebuild_date "${ZARV_RELEASE_DATE}")
+  string(PREPEND zarv_debian_changelog
+         "zarv (${zarv_package_version}) ${ZARV_DEBIAN_CODENAME}; urgency=medium\n\n"
+         "  * Zarv ${PROJECT_VERSION} built for Debian ${ZARV_DEBIAN_RELEASE} (${ZARV_DEBIAN_CODENAME}).\n\n"
+         " -- ${ZARV_PACKAGE_MAINTAINER}  ${zarv_rebuild_date}\n\n")
+endif()
 file(CONFIGURE OUTPUT "${zarv_staging}/changelog" CONTENT "${zarv_debian_changelog}")
 add_custom_command(OUTPUT "${zarv_staging}/doc/changelog.gz"
   COMMAND gzip -9 -n -c "${zarv_staging}/changelog" > "${zarv_staging}/doc/changelog.gz"
@@ -199,6 +220,7 @@ add_custom_target(uninstall
 set(CPACK_GENERATOR "DEB")
 set(CPACK_PACKAGE_NAME "zarv")
 set(CPACK_PACKAGE_VENDOR "The Zarv developers")
+set(CPACK_DEBIAN_PACKAGE_VERSION "${zarv_package_version}")
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "${ZARV_HOMEPAGE_URL}")
 set(CPACK_PACKAGE_CONTACT "${ZARV_PACKAGE_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "bat-and-ball arcade game in a round arena")

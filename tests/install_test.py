@@ -14,14 +14,27 @@ format, then, unpacked with dpkg-deb -x into a temporary root, the validators
 and its launcher as above. Last, the package built again in a build folder
 of its own must come out byte for byte the same.
 
+release, on the dist/ folder that scripts/release made: SHA256SUMS checks
+out; each .deb, in a fresh root of the Debian release it was built for
+(scripts/debian-root --fresh), installs with apt where the others do not,
+starts from its menu entry's command, shows the menu, exits 0 on Escape, and
+apt remove leaves none of its files; the zip and the tarball built again in
+another folder come out byte for byte the same, and the tarball holds exactly
+the tracked files.
+
 The game runs under its own Xvfb, driven and watched as in end_to_end.py.
 
 Usage: install_test.py BUILD_DIR [install] [package]
+       install_test.py --release DIST_DIR
+       install_test.py --installed DEB [FOREIGN_DEB ...]   (in a fresh root, as --release runs it)
 """
 
 import contextlib
+import gzip
+import io
 import json
 import os
+import re
 import shutil
 import struct
 import subprocess
@@ -30,12 +43,16 @@ import tarfile
 import tempfile
 import time
 import traceback
+import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from end_to_end import (MENU_HZ, Failure, Game, check, highlighted_option, keep_evidence,  # noqa: E402
                         menu_shown, wait_for)
 
 SOUNDS = ["menu.wav", "selected.wav", "stop.wav", "zarv.wav"]
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+# What the game is driven and watched with in a fresh root, before the package comes in
+TEST_TOOLS = ["python3", "xvfb", "xauth", "x11-utils", "xdotool", "imagemagick"]
 
 
 def run(*command, cwd=None, env=None):
@@ -122,15 +139,15 @@ def check_installed_tree(root, layout, prefix):
     return launcher, window_class
 
 
-def play_through(launcher, window_class, name):
-    """Starts the launcher through a symlink, with a working directory of its
-    own that holds no assets; the game has to find them in its data folder.
-    Its window's class is the one the desktop entry names, so that docks match
-    them."""
+def play_through(launcher, window_class, name, through_link=True):
+    """Starts the launcher, through a symlink unless through_link is False, with
+    a working directory of its own that holds no assets; the game has to find
+    them in its data folder. Its window's class is the one the desktop entry
+    names, so that docks match them."""
     elsewhere = tempfile.mkdtemp(prefix="zarv-link-")
     link = os.path.join(elsewhere, "zarv")
     os.symlink(launcher, link)
-    game = Game(link, assets=[])
+    game = Game(link if through_link else launcher, assets=[])
     try:
         game.start()
         shown = run("xprop", "-id", game.window, "WM_CLASS", env=game.env)
@@ -248,7 +265,8 @@ def check_reproducible(deb, layout, env, scratch):
     again = os.path.join(scratch, "again")
     run("cmake", "-S", layout["source_dir"], "-B", again, "-DCMAKE_BUILD_TYPE=" + layout["build_type"],
         "-DZARV_FONT_FILE=" + layout["font_file"], "-DZARV_PINNED_SFML=" + layout["pinned_sfml"],
-        "-DZARV_SFML_SOURCE=" + layout["sfml_source"], env=env)
+        "-DZARV_SFML_SOURCE=" + layout["sfml_source"], "-DZARV_DEBIAN_RELEASE=" + layout["debian_release"],
+        "-DZARV_DEBIAN_CODENAME=" + layout["debian_codename"], env=env)
     run("cmake", "--build", again, "--parallel", "2", env=env)
     second = build_deb(again, os.path.join(scratch, "out-again"), env)
     check(second, "the second build made no package")
@@ -291,7 +309,7 @@ def case_package(build, layout, scratch):
         env["SOURCE_DATE_EPOCH"] = run("git", "-C", layout["source_dir"], "log", "-1", "--format=%ct").strip()
     deb = build_deb(build, out, env)
     arch = run("dpkg", "--print-architecture").strip()
-    name = "zarv_%s_%s.deb" % (layout["version"], arch)
+    name = "zarv_%s_%s.deb" % (layout["package_version"], arch)
     check(deb and os.path.basename(deb) == name, "expected %s, cpack made %s" % (name, os.listdir(out)))
 
     lintian = subprocess.run(["lintian", "--fail-on", "none", deb], capture_output=True, text=True)
@@ -299,7 +317,7 @@ def case_package(build, layout, scratch):
     check(lintian.returncode == 0 and not complaints, "lintian:\n" + lintian.stdout + lintian.stderr)
 
     fields = control_fields(deb)
-    for key, value in (("Package", "zarv"), ("Version", layout["version"]),
+    for key, value in (("Package", "zarv"), ("Version", layout["package_version"]),
                        ("Architecture", arch), ("Section", "games"), ("Priority", "optional")):
         check(fields.get(key) == value, "%s is %r, not %r" % (key, fields.get(key), value))
     check(fields.get("Maintainer"), "no Maintainer")
@@ -337,17 +355,154 @@ def case_package(build, layout, scratch):
 CASES = {"install": case_install, "package": case_package}
 
 
+# The release
+
+def project_version():
+    with open(os.path.join(SOURCE, "CMakeLists.txt")) as f:
+        return re.search(r"^project\(Zarv VERSION ([0-9.]+)", f.read(), re.M).group(1)
+
+
+def deb_release(deb):
+    """The code name of the Debian release a package was built for, from its
+    changelog's newest entry: "zarv (1.0.0+deb12u1) bookworm; urgency=medium"."""
+    data = subprocess.run(["dpkg-deb", "--fsys-tarfile", deb], check=True, capture_output=True).stdout
+    with tarfile.open(fileobj=io.BytesIO(data)) as tar:
+        changelog = gzip.decompress(tar.extractfile("./usr/share/doc/zarv/changelog.gz").read()).decode()
+    return changelog.split(")", 1)[1].split(";", 1)[0].strip()
+
+
+def release_files(dist):
+    version = project_version()
+    debs = sorted(f for f in os.listdir(dist) if f.endswith(".deb"))
+    return version, debs, "zarv-%s.tar.gz" % version, "zarv-%s-win64.zip" % version
+
+
+def case_checksums(dist, scratch):
+    version, debs, tarball, zip_name = release_files(dist)
+    with open(os.path.join(dist, "SHA256SUMS")) as f:
+        listed = sorted(line.split(None, 1)[1].lstrip("*") for line in f.read().splitlines())
+    check(listed == sorted(debs + [tarball, zip_name]) == sorted(set(os.listdir(dist)) - {"SHA256SUMS"}),
+          "SHA256SUMS lists %s; dist holds %s" % (listed, sorted(os.listdir(dist))))
+    run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=dist)
+    releases = [deb_release(os.path.join(dist, deb)) for deb in debs]
+    check(debs and len(set(releases)) == len(debs), "the packages %s are for %s" % (debs, releases))
+
+
+def case_packages_in_fresh_roots(dist, scratch):
+    _, debs, _, _ = release_files(dist)
+    folder = os.path.relpath(dist, SOURCE)
+    check(not folder.startswith(".."), "%s is not inside %s" % (dist, SOURCE))
+    for deb in debs:
+        others = [os.path.join(folder, other) for other in debs if other != deb]
+        inner = "scripts/install-packages %s && exec python3 tests/install_test.py --installed %s" % (
+            " ".join(TEST_TOOLS), " ".join([os.path.join(folder, deb)] + others))
+        done = subprocess.run([os.path.join(SOURCE, "scripts", "debian-root"), "--fresh", "--copy-in", folder,
+                               deb_release(os.path.join(dist, deb)), "sh", "-c", inner],
+                              capture_output=True, text=True)
+        print("\n".join("  " + line for line in done.stdout.splitlines() if line.startswith(("PASS", "FAIL"))))
+        check(done.returncode == 0, "%s in a fresh root:\n%s%s" % (deb, done.stdout[-6000:], done.stderr[-3000:]))
+
+
+def case_installed(debs, scratch):
+    """In a fresh root of the release the first package is for: the others
+    cannot be installed, the first installs with apt and plays, and apt remove
+    takes all of it away."""
+    deb, foreign = os.path.abspath(debs[0]), [os.path.abspath(d) for d in debs[1:]]
+    env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    for other in foreign:
+        done = subprocess.run(["apt-get", "install", "--simulate", other], capture_output=True, text=True, env=env)
+        check(done.returncode != 0, "%s, built for another release, would install here:\n%s"
+              % (os.path.basename(other), done.stdout))
+    run("apt-get", "install", "-y", "-q", "--no-install-recommends", deb, env=env)
+    files = [line.split(None, 5)[5].split(" -> ")[0][1:] for line in run("dpkg-deb", "-c", deb).splitlines()
+             if not line.startswith("d")]
+    check(files and all(os.path.lexists(f) for f in files), "the package's files are not all in place")
+    app_id = "io.github.zarv.zarv"
+    with open("/usr/share/applications/%s.desktop" % app_id) as entry:
+        lines = entry.read().splitlines()
+    command = [line[len("Exec="):] for line in lines if line.startswith("Exec=")]
+    window_class = [line.split("=", 1)[1] for line in lines if line.startswith("StartupWMClass=")]
+    check(len(command) == 1 and os.path.isabs(command[0]), "the menu entry's command is %s" % command)
+    play_through(command[0], window_class, "installed_package", through_link=False)
+
+    run("apt-get", "remove", "-y", "-q", "zarv", env=env)
+    status = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Status}", "zarv"], capture_output=True, text=True)
+    check(status.stdout in ("", "not-installed"), "after apt remove, zarv is %r" % status.stdout)
+    left = [f for f in files if os.path.lexists(f)]
+    left += [d for d in ("/usr/lib/games/zarv", "/usr/share/games/zarv", "/usr/share/doc/zarv") if os.path.exists(d)]
+    check(not left, "apt remove left %s" % left)
+
+
+def archive_members(path):
+    """Each member of a zip or a gzipped tar by name: its mode, date and bytes."""
+    members = {}
+    if path.endswith(".zip"):
+        with zipfile.ZipFile(path) as archive:
+            for info in archive.infolist():
+                members[info.filename] = (info.external_attr, info.date_time, archive.read(info))
+    else:
+        with tarfile.open(path) as archive:
+            for info in archive.getmembers():
+                data = archive.extractfile(info).read() if info.isfile() else b""
+                members[info.name] = (info.mode, info.mtime, info.linkname, data)
+    return members
+
+
+def check_same(first, second):
+    with open(first, "rb") as a, open(second, "rb") as b:
+        if a.read() == b.read():
+            return
+    one, other = archive_members(first), archive_members(second)
+    differ = sorted(name for name in set(one) | set(other) if one.get(name) != other.get(name))
+    raise Failure("%s built twice differs in %s" % (os.path.basename(first), ", ".join(differ) or "its packing"))
+
+
+def case_zip_and_tarball_again(dist, scratch):
+    """Built again from the same commit in another folder, now."""
+    _, _, tarball, zip_name = release_files(dist)
+    copy = os.path.join(scratch, "zarv")
+    commit = run("git", "-C", SOURCE, "rev-parse", "HEAD").strip()
+    run("git", "clone", "--quiet", "--no-hardlinks", SOURCE, copy)
+    run("git", "-C", copy, "checkout", "--quiet", "--detach", commit)
+    run("sh", "-c", 'git archive --format=tar --prefix="zarv-%s/" HEAD | gzip -9n >"%s"'
+        % (project_version(), os.path.join(scratch, tarball)), cwd=copy)
+    check_same(os.path.join(dist, tarball), os.path.join(scratch, tarball))
+    run(os.path.join(copy, "scripts", "build-windows"), cwd=copy,
+        env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
+    check_same(os.path.join(dist, zip_name), os.path.join(copy, "build-windows", zip_name))
+
+    with tarfile.open(os.path.join(dist, tarball)) as archive:
+        held = sorted(m.name for m in archive.getmembers() if not m.isdir())
+    tracked = sorted("zarv-%s/%s" % (project_version(), f) for f in run("git", "-C", copy, "ls-files", "-z").split("\0") if f)
+    check(held == tracked, "the tarball holds %s besides the tracked files and lacks %s"
+          % (sorted(set(held) - set(tracked)), sorted(set(tracked) - set(held))))
+
+
+RELEASE_CASES = {"checksums": case_checksums, "packages in fresh roots": case_packages_in_fresh_roots,
+                 "zip and tarball again": case_zip_and_tarball_again}
+
+
 def main():
+    if sys.argv[1] == "--installed":
+        return run_cases({"installed package": case_installed}, sys.argv[2:])
+    if sys.argv[1] == "--release":
+        return run_cases(RELEASE_CASES, os.path.abspath(sys.argv[2]))
     build = os.path.abspath(sys.argv[1])
-    wanted = sys.argv[2:] or list(CASES)
     with open(os.path.join(build, "packaging", "layout.json")) as f:
         layout = json.load(f)
+    cases = {name: (lambda case: lambda scratch: case(build, layout, scratch))(CASES[name])
+             for name in sys.argv[2:] or list(CASES)}
+    return run_cases(cases)
+
+
+def run_cases(cases, *args):
+    """Runs each case(*args, scratch) with a scratch folder of its own, and reports each."""
     passed = failed = 0
-    for name in wanted:
+    for name, case in cases.items():
         started = time.monotonic()
-        scratch = tempfile.mkdtemp(prefix="zarv-%s-" % name)
+        scratch = tempfile.mkdtemp(prefix="zarv-%s-" % name.replace(" ", "-"))
         try:
-            CASES[name](build, layout, scratch)
+            case(*args, scratch)
             passed += 1
             print("PASS %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
         except Exception:  # report every case, whatever went wrong
