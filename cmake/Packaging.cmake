@@ -133,7 +133,11 @@ ${zarv_licence}
 # The changelog, compressed without a name or time in the gzip header, so that
 # two builds give the same bytes
 if(ZARV_DEBIAN_RELEASE)
-  zarv_rfc2822_date(zarv_rebuild_date "${ZARV_RELEASE_DATE}")
+  # Dated by the build (SOURCE_DATE_EPOCH, the commit's date, where set), after the release
+  string(TIMESTAMP zarv_rebuild_day "%Y-%m-%d" UTC)
+  string(TIMESTAMP zarv_rebuild_time "%H:%M:%S" UTC)
+  zarv_rfc2822_date(zarv_rebuild_date "${zarv_rebuild_day}")
+  string(REPLACE "00:00:00" "${zarv_rebuild_time}" zarv_rebuild_date "${zarv_rebuild_date}")
   string(PREPEND zarv_debian_changelog
          "zarv (${zarv_package_version}) ${ZARV_DEBIAN_CODENAME}; urgency=medium\n\n"
          "  * Zarv ${PROJECT_VERSION} built for Debian ${ZARV_DEBIAN_RELEASE} (${ZARV_DEBIAN_CODENAME}).\n\n"

@@ -16,7 +16,8 @@ of its own must come out byte for byte the same.
 
 release, on the dist/ folder that scripts/release made: SHA256SUMS checks
 out; each .deb, in a fresh root of the Debian release it was built for
-(scripts/debian-root --fresh), installs with apt where the others do not,
+(scripts/debian-root --fresh), passes that release's lintian and installs
+with apt where the others do not,
 starts from its menu entry's command, shows the menu, exits 0 on Escape, and
 apt remove leaves none of its files; the zip and the tarball built again in
 another folder come out byte for byte the same, and the tarball holds exactly
@@ -52,7 +53,7 @@ from end_to_end import (MENU_HZ, Failure, Game, check, highlighted_option, keep_
 SOUNDS = ["menu.wav", "selected.wav", "stop.wav", "zarv.wav"]
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # What the game is driven and watched with in a fresh root, before the package comes in
-TEST_TOOLS = ["python3", "xvfb", "xauth", "x11-utils", "xdotool", "imagemagick"]
+TEST_TOOLS = ["python3", "xvfb", "xauth", "x11-utils", "xdotool", "imagemagick", "lintian"]
 
 
 def run(*command, cwd=None, env=None):
@@ -259,6 +260,12 @@ def deb_members(deb, folder):
     return members
 
 
+def check_lintian(deb):
+    lintian = subprocess.run(["lintian", "--fail-on", "none", deb], capture_output=True, text=True)
+    complaints = [line for line in lintian.stdout.splitlines() if line.startswith(("E:", "W:"))]
+    check(lintian.returncode == 0 and not complaints, "lintian:\n" + lintian.stdout + lintian.stderr)
+
+
 def check_reproducible(deb, layout, env, scratch):
     """The package built again from the same sources in another folder, later:
     the same bytes, or the name of what differs."""
@@ -312,9 +319,7 @@ def case_package(build, layout, scratch):
     name = "zarv_%s_%s.deb" % (layout["package_version"], arch)
     check(deb and os.path.basename(deb) == name, "expected %s, cpack made %s" % (name, os.listdir(out)))
 
-    lintian = subprocess.run(["lintian", "--fail-on", "none", deb], capture_output=True, text=True)
-    complaints = [line for line in lintian.stdout.splitlines() if line.startswith(("E:", "W:"))]
-    check(lintian.returncode == 0 and not complaints, "lintian:\n" + lintian.stdout + lintian.stderr)
+    check_lintian(deb)
 
     fields = control_fields(deb)
     for key, value in (("Package", "zarv"), ("Version", layout["package_version"]),
@@ -404,11 +409,12 @@ def case_packages_in_fresh_roots(dist, scratch):
 
 
 def case_installed(debs, scratch):
-    """In a fresh root of the release the first package is for: the others
-    cannot be installed, the first installs with apt and plays, and apt remove
-    takes all of it away."""
+    """In a fresh root of the release the first package is for: lintian of
+    that release finds nothing wrong, the others cannot be installed, the first
+    installs with apt and plays, and apt remove takes all of it away."""
     deb, foreign = os.path.abspath(debs[0]), [os.path.abspath(d) for d in debs[1:]]
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
+    check_lintian(deb)
     for other in foreign:
         done = subprocess.run(["apt-get", "install", "--simulate", other], capture_output=True, text=True, env=env)
         check(done.returncode != 0, "%s, built for another release, would install here:\n%s"
