@@ -146,9 +146,11 @@ def play_through(launcher, window_class, name, through_link=True):
     them in its data folder. Its window's class is the one the desktop entry
     names, so that docks match them."""
     elsewhere = tempfile.mkdtemp(prefix="zarv-link-")
-    link = os.path.join(elsewhere, "zarv")
-    os.symlink(launcher, link)
-    game = Game(link if through_link else launcher, assets=[])
+    command = launcher
+    if through_link:
+        command = os.path.join(elsewhere, "zarv")
+        os.symlink(launcher, command)
+    game = Game(command, assets=[])
     try:
         game.start()
         shown = run("xprop", "-id", game.window, "WM_CLASS", env=game.env)
@@ -423,8 +425,9 @@ def case_installed(debs, scratch):
     files = [line.split(None, 5)[5].split(" -> ")[0][1:] for line in run("dpkg-deb", "-c", deb).splitlines()
              if not line.startswith("d")]
     check(files and all(os.path.lexists(f) for f in files), "the package's files are not all in place")
-    app_id = "io.github.zarv.zarv"
-    with open("/usr/share/applications/%s.desktop" % app_id) as entry:
+    entries = [f for f in files if f.startswith("/usr/share/applications/")]
+    check(len(entries) == 1, "the package's menu entries: %s" % entries)
+    with open(entries[0]) as entry:
         lines = entry.read().splitlines()
     command = [line[len("Exec="):] for line in lines if line.startswith("Exec=")]
     window_class = [line.split("=", 1)[1] for line in lines if line.startswith("StartupWMClass=")]
