@@ -85,9 +85,7 @@ function(zarv_sfml_get_source)
 endfunction()
 
 function(zarv_sfml_run what)
-  execute_process(COMMAND ${ARGN} OUTPUT_FILE "${zarv_sfml_log}.part" ERROR_FILE "${zarv_sfml_log}.part"
-                  RESULT_VARIABLE failed)
-  file(READ "${zarv_sfml_log}.part" output)
+  execute_process(COMMAND ${ARGN} OUTPUT_VARIABLE output ERROR_VARIABLE output RESULT_VARIABLE failed)
   file(APPEND "${zarv_sfml_log}" "${output}")
   if(failed)
     string(LENGTH "${output}" length)
