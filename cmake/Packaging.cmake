@@ -106,6 +106,13 @@ if(NOT zarv_font_package)
   configure_file("${ZARV_FONT_FILE}" "${zarv_staging}/segoeui.ttf" COPYONLY)
 endif()
 
+# file(CONFIGURE OUTPUT ... CONTENT ...) without its substitutions, which
+# CMake before 3.20 refuses for content with a "<", such as an address
+function(zarv_write_if_changed path content)
+  file(WRITE "${path}.new" "${content}")
+  configure_file("${path}.new" "${path}" COPYONLY)
+endfunction()
+
 # The copyright notice in Debian's machine-readable form, its licence text
 # and copyright line taken from LICENSE
 file(READ LICENSE zarv_licence)
@@ -115,7 +122,7 @@ string(REGEX REPLACE "^.*Copyright \\(c\\) [^\n]+\n\n" "" zarv_licence "${zarv_l
 string(REGEX REPLACE "\n+$" "" zarv_licence "${zarv_licence}")
 string(REPLACE "\n\n" "\n.\n" zarv_licence "${zarv_licence}")
 string(REPLACE "\n" "\n " zarv_licence " ${zarv_licence}")
-file(CONFIGURE OUTPUT "${zarv_staging}/doc/copyright" CONTENT
+zarv_write_if_changed("${zarv_staging}/doc/copyright"
 "Format: https://www.debian.org/doc/packaging-manuals/copyright-format/1.0/
 Upstream-Name: Zarv
 Upstream-Contact: ${ZARV_PACKAGE_MAINTAINER}
@@ -143,7 +150,7 @@ if(ZARV_DEBIAN_RELEASE)
          "  * Zarv ${PROJECT_VERSION} built for Debian ${ZARV_DEBIAN_RELEASE} (${ZARV_DEBIAN_CODENAME}).\n\n"
          " -- ${ZARV_PACKAGE_MAINTAINER}  ${zarv_rebuild_date}\n\n")
 endif()
-file(CONFIGURE OUTPUT "${zarv_staging}/changelog" CONTENT "${zarv_debian_changelog}")
+zarv_write_if_changed("${zarv_staging}/changelog" "${zarv_debian_changelog}")
 add_custom_command(OUTPUT "${zarv_staging}/doc/changelog.gz"
   COMMAND gzip -9 -n -c "${zarv_staging}/changelog" > "${zarv_staging}/doc/changelog.gz"
   DEPENDS "${zarv_staging}/changelog"
