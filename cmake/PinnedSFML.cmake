@@ -67,8 +67,12 @@ if(NOT zarv_sfml_built STREQUAL zarv_sfml_stamp)
     list(APPEND options -DCMAKE_FIND_ROOT_PATH=${ZARV_SFML_SOURCE_DIR}
                         -DOPENAL_LIBRARY=${ZARV_SFML_SOURCE_DIR}/extlibs/libs-mingw/x64/libopenal32.a)
   elseif(NOT WIN32 AND NOT APPLE)
-    # The system's FreeType, OpenAL, Vorbis and FLAC, whose libraries the game then links
+    # The system's FreeType, OpenAL, Vorbis and FLAC, whose libraries the game then links;
+    # for the portable build, the OpenAL Soft built beside it
     list(APPEND options -DSFML_USE_SYSTEM_DEPS=ON)
+    if(ZARV_PORTABLE)
+      list(APPEND options -DOPENAL_LIBRARY=${OpenAL_LIB} -DOPENAL_INCLUDE_DIR=${ZARV_OPENAL_INCLUDE_DIR})
+    endif()
   endif()
   cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
   set(sfml "SFML ${ZARV_SFML_PINNED_VERSION}")

@@ -26,6 +26,7 @@ install(FILES ${zarv_sound_files} ${CMAKE_BINARY_DIR}/segoeui.ttf ${CMAKE_BINARY
         DESTINATION .)
 install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES ${zarv_sfml_prefix}/license.md DESTINATION licenses RENAME SFML.txt)
+install(FILES packaging/licenses/OpenSans.txt DESTINATION licenses)
 install(DIRECTORY packaging/windows/licenses/ DESTINATION licenses)
 
 set(CPACK_GENERATOR ZIP)
