@@ -15,19 +15,23 @@ and its launcher as above. Last, the package built again in a build folder
 of its own must come out byte for byte the same.
 
 release, on the dist/ folder that scripts/release made: SHA256SUMS checks
-out; each .deb, in a fresh root of the Debian release it was built for
-(scripts/debian-root --fresh), passes that release's lintian and installs
-with apt where the others do not,
-starts from its menu entry's command, shows the menu, exits 0 on Escape, and
-apt remove leaves none of its files; the zip and the tarball built again in
-another folder come out byte for byte the same, and the tarball holds exactly
-the tracked files.
+out; the portable Linux tarball holds its files, and its ELF files need no
+library but what every desktop has, no glibc newer than 2.31 and no run path
+but $ORIGIN; in a fresh root of each Debian release from 11 on
+(scripts/debian-root --fresh), with no compiler, SFML, OpenAL or Open Sans,
+its launcher shows the menu, is heard and exits 0 on Escape; each .deb, in
+the fresh root of the release it was built for, passes that release's lintian
+and installs with apt where the others do not, starts from its menu entry's
+command, shows the menu, exits 0 on Escape, and apt remove leaves none of its
+files; the zip and both tarballs built again from another clone come out byte
+for byte the same, and the source tarball holds exactly the tracked files.
 
 The game runs under its own Xvfb, driven and watched as in end_to_end.py.
 
 Usage: install_test.py BUILD_DIR [install] [package]
        install_test.py --release DIST_DIR
-       install_test.py --installed DEB [FOREIGN_DEB ...]   (in a fresh root, as --release runs it)
+       install_test.py --in-root [--portable TARBALL] [DEB [FOREIGN_DEB ...]]
+                       (in a fresh root, as --release runs it)
 """
 
 import contextlib
@@ -53,7 +57,16 @@ from end_to_end import (MENU_HZ, Failure, Game, check, highlighted_option, keep_
 SOUNDS = ["menu.wav", "selected.wav", "stop.wav", "zarv.wav"]
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 # What the game is driven and watched with in a fresh root, before the package comes in
-TEST_TOOLS = ["python3", "xvfb", "xauth", "x11-utils", "xdotool", "imagemagick", "lintian"]
+TEST_TOOLS = ["python3", "xvfb", "xauth", "x11-utils", "xdotool", "imagemagick"]
+# Debian releases from the oldest the portable Linux build runs on
+PORTABLE_RELEASES = ["bullseye", "bookworm", "trixie", "sid"]
+# What the portable build may need of a desktop, and what the root it plays in
+# has besides the test tools: the libraries below and Mesa's software GL
+PORTABLE_NEEDS = {"libc.so.6", "libm.so.6", "libdl.so.2", "libpthread.so.0", "librt.so.1",
+                  "ld-linux-x86-64.so.2", "ld-linux-aarch64.so.1", "libGL.so.1", "libX11.so.6",
+                  "libXrandr.so.2", "libXcursor.so.1", "libudev.so.1"}
+PORTABLE_RUNTIME = ["libgl1", "libgl1-mesa-dri", "libx11-6", "libxrandr2", "libxcursor1", "libudev1"]
+NEWEST_GLIBC = (2, 31)
 
 
 def run(*command, cwd=None, env=None):
@@ -384,30 +397,109 @@ def release_files(dist):
     return version, debs, "zarv-%s.tar.gz" % version, "zarv-%s-win64.zip" % version
 
 
+def unpack(tarball, into):
+    with tarfile.open(tarball) as archive:
+        safe = {"filter": "data"} if hasattr(tarfile, "data_filter") else {}
+        archive.extractall(into, **safe)
+
+
+def portable_tarball(dist):
+    """The portable Linux tarball for this machine's processor, and its folder."""
+    folder = "zarv-%s-linux-%s" % (project_version(), os.uname().machine)
+    return os.path.join(dist, folder + ".tar.gz"), folder
+
+
 def case_checksums(dist, scratch):
     version, debs, tarball, zip_name = release_files(dist)
+    portable = os.path.basename(portable_tarball(dist)[0])
     with open(os.path.join(dist, "SHA256SUMS")) as f:
         listed = sorted(line.split(None, 1)[1].lstrip("*") for line in f.read().splitlines())
-    check(listed == sorted(debs + [tarball, zip_name]) == sorted(set(os.listdir(dist)) - {"SHA256SUMS"}),
+    check(listed == sorted(debs + [tarball, zip_name, portable]) == sorted(set(os.listdir(dist)) - {"SHA256SUMS"}),
           "SHA256SUMS lists %s; dist holds %s" % (listed, sorted(os.listdir(dist))))
     run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=dist)
     releases = [deb_release(os.path.join(dist, deb)) for deb in debs]
     check(debs and len(set(releases)) == len(debs), "the packages %s are for %s" % (debs, releases))
 
 
-def case_packages_in_fresh_roots(dist, scratch):
+def check_portable_elf(folder):
+    """Each ELF file of the portable folder needs no library but what every
+    desktop has and the folder's own, no glibc newer than NEWEST_GLIBC, and
+    finds the folder's libraries through $ORIGIN alone. Returns the game's
+    needed libraries."""
+    shipped = set(os.listdir(os.path.join(folder, "lib")))
+    for name in sorted(shipped):
+        path = os.path.join(folder, "lib", name)
+        dynamic = run("readelf", "-dW", path)
+        needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[([^]]+)\]", dynamic))
+        check(needed <= PORTABLE_NEEDS | shipped,
+              "lib/%s needs %s" % (name, sorted(needed - PORTABLE_NEEDS - shipped)))
+        paths = re.findall(r"\((?:RUNPATH|RPATH)\)\s+Library r(?:un)?path: \[([^]]*)\]", dynamic)
+        check(paths == ["$ORIGIN"] or (not paths and not needed & shipped),
+              "lib/%s has the run paths %s" % (name, paths))
+        glibc = set(re.findall(r"\bGLIBC_([0-9]+(?:\.[0-9]+)+)\b", run("objdump", "-T", path)))
+        newer = sorted(v for v in glibc if tuple(int(n) for n in v.split(".")) > NEWEST_GLIBC)
+        check(not newer, "lib/%s needs glibc %s" % (name, newer))
+        if name == "zarv":
+            game_needs = needed
+    return game_needs
+
+
+def case_portable_tarball(dist, scratch):
+    """The folder a player unpacks: its files, and its ELF files' needs."""
+    tarball, folder = portable_tarball(dist)
+    with tarfile.open(tarball) as archive:
+        members = {m.name: m for m in archive.getmembers()}
+    unpack(tarball, scratch)
+    files = {name[len(folder) + 1:] for name, m in members.items() if not m.isdir()}
+    wanted = {"zarv", "lib/zarv", "lib/libopenal.so.1", "segoeui.ttf", "README.txt", "LICENSE.txt",
+              "io.github.zarv.zarv.desktop", "io.github.zarv.zarv.png", "licenses/SFML.txt",
+              "licenses/OpenAL-Soft.txt", "licenses/OpenSans.txt"} | set(SOUNDS)
+    check(wanted <= files and all(f in wanted or f.startswith("licenses/") for f in files),
+          "the tarball lacks %s and holds %s besides" % (sorted(wanted - files),
+                                                         sorted(f for f in files - wanted if "/" not in f)))
+    check(all(name.startswith(folder + "/") or name == folder for name in members), "not all in " + folder)
+    check(all(m.isfile() or m.isdir() for m in members.values()), "the tarball holds links")
+    check(members[folder + "/zarv"].mode == 0o755, "the launcher is not executable")
+    run("desktop-file-validate", os.path.join(scratch, folder, "io.github.zarv.zarv.desktop"))
+    print("  the game needs %s" % ", ".join(sorted(check_portable_elf(os.path.join(scratch, folder)))))
+
+
+def case_fresh_roots(dist, scratch):
+    """In a fresh root of each release the portable build runs on, and of each
+    release a package is built for: the portable tarball, then the package."""
     _, debs, _, _ = release_files(dist)
+    tarball = os.path.relpath(portable_tarball(dist)[0], SOURCE)
     folder = os.path.relpath(dist, SOURCE)
     check(not folder.startswith(".."), "%s is not inside %s" % (dist, SOURCE))
-    for deb in debs:
-        others = [os.path.join(folder, other) for other in debs if other != deb]
-        inner = "scripts/install-packages %s && exec python3 tests/install_test.py --installed %s" % (
-            " ".join(TEST_TOOLS), " ".join([os.path.join(folder, deb)] + others))
+    deb_releases = {deb: deb_release(os.path.join(dist, deb)) for deb in debs}
+    for release in PORTABLE_RELEASES + sorted(set(deb_releases.values()) - set(PORTABLE_RELEASES)):
+        mine = [deb for deb in debs if deb_releases[deb] == release]
+        tools = TEST_TOOLS + PORTABLE_RUNTIME + (["lintian"] if mine else [])
+        arguments = (["--portable", tarball] if release in PORTABLE_RELEASES else []) + [
+            os.path.join(folder, deb) for deb in mine + [d for d in debs if d not in mine] if mine]
+        inner = "scripts/install-packages %s && exec python3 tests/install_test.py --in-root %s" % (
+            " ".join(tools), " ".join(arguments))
         done = subprocess.run([os.path.join(SOURCE, "scripts", "debian-root"), "--fresh", "--copy-in", folder,
-                               deb_release(os.path.join(dist, deb)), "sh", "-c", inner],
-                              capture_output=True, text=True)
-        print("\n".join("  " + line for line in done.stdout.splitlines() if line.startswith(("PASS", "FAIL"))))
-        check(done.returncode == 0, "%s in a fresh root:\n%s%s" % (deb, done.stdout[-6000:], done.stderr[-3000:]))
+                               release, "sh", "-c", inner], capture_output=True, text=True)
+        print("\n".join("  %s: %s" % (release, line) for line in done.stdout.splitlines()
+                        if line.startswith(("PASS", "FAIL", "  "))))
+        check(done.returncode == 0, "Debian %s, a fresh root:\n%s%s" % (release, done.stdout[-6000:], done.stderr[-3000:]))
+
+
+def case_portable_in_root(tarball, scratch):
+    """In a fresh root with the test tools and what the portable build needs,
+    but no compiler, SFML, OpenAL, Ogg, Vorbis, FLAC or Open Sans: unpacked,
+    its launcher started through a link from another folder."""
+    present = [line.split()[0] for line in run("dpkg-query", "-W", "-f=${Package} ${db:Status-Status}\n").splitlines()
+               if line.endswith(" installed")]
+    extra = [p for p in present if re.match(r"(libsfml|libopenal|libogg|libvorbis|libflac|fonts-open-sans"
+                                            r"|(g\+\+|gcc|clang)(-[0-9.]+)?$)", p)]
+    check(not extra, "the root has %s, which a desktop may lack" % extra)
+    unpack(tarball, scratch)
+    folder = os.path.join(scratch, os.path.basename(tarball)[:-len(".tar.gz")])
+    with open(os.path.join(folder, "io.github.zarv.zarv.desktop")) as entry:
+        window_class = [line.split("=", 1)[1] for line in entry.read().splitlines() if line.startswith("StartupWMClass=")]
+    play_through(os.path.join(folder, "zarv"), window_class, "portable_launcher")
 
 
 def case_installed(debs, scratch):
@@ -467,7 +559,8 @@ def check_same(first, second):
 
 
 def case_zip_and_tarball_again(dist, scratch):
-    """Built again from the same commit in another folder, now."""
+    """Built again from the same commit in another folder, now: the source
+    tarball, the zip, and the portable tarball in the root it is built in."""
     _, _, tarball, zip_name = release_files(dist)
     copy = os.path.join(scratch, "zarv")
     commit = run("git", "-C", SOURCE, "rev-parse", "HEAD").strip()
@@ -479,6 +572,10 @@ def case_zip_and_tarball_again(dist, scratch):
     run(os.path.join(copy, "scripts", "build-windows"), cwd=copy,
         env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
     check_same(os.path.join(dist, zip_name), os.path.join(copy, "build-windows", zip_name))
+    portable = os.path.basename(portable_tarball(dist)[0])
+    run(os.path.join(copy, "scripts", "debian-root"), "--copy-out", "dist", PORTABLE_RELEASES[0],
+        "scripts/build-linux", "dist", cwd=copy)
+    check_same(os.path.join(dist, portable), os.path.join(copy, "dist", portable))
 
     with tarfile.open(os.path.join(dist, tarball)) as archive:
         held = sorted(m.name for m in archive.getmembers() if not m.isdir())
@@ -487,13 +584,19 @@ def case_zip_and_tarball_again(dist, scratch):
           % (sorted(set(held) - set(tracked)), sorted(set(tracked) - set(held))))
 
 
-RELEASE_CASES = {"checksums": case_checksums, "packages in fresh roots": case_packages_in_fresh_roots,
-                 "zip and tarball again": case_zip_and_tarball_again}
+RELEASE_CASES = {"checksums": case_checksums, "portable tarball": case_portable_tarball,
+                 "fresh roots": case_fresh_roots, "zip and tarballs again": case_zip_and_tarball_again}
 
 
 def main():
-    if sys.argv[1] == "--installed":
-        return run_cases({"installed package": case_installed}, sys.argv[2:])
+    if sys.argv[1] == "--in-root":
+        arguments, cases = sys.argv[2:], {}
+        if arguments[:1] == ["--portable"]:
+            tarball, arguments = os.path.abspath(arguments[1]), arguments[2:]
+            cases["portable tarball"] = lambda scratch: case_portable_in_root(tarball, scratch)
+        if arguments:
+            cases["installed package"] = lambda scratch: case_installed(arguments, scratch)
+        return run_cases(cases)
     if sys.argv[1] == "--release":
         return run_cases(RELEASE_CASES, os.path.abspath(sys.argv[2]))
     build = os.path.abspath(sys.argv[1])
