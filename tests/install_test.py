@@ -482,7 +482,7 @@ def case_fresh_roots(dist, scratch):
         done = subprocess.run([os.path.join(SOURCE, "scripts", "debian-root"), "--fresh", "--copy-in", folder,
                                release, "sh", "-c", inner], capture_output=True, text=True)
         print("\n".join("  %s: %s" % (release, line) for line in done.stdout.splitlines()
-                        if line.startswith(("PASS", "FAIL", "  "))))
+                        if line.startswith(("PASS", "FAIL"))))
         check(done.returncode == 0, "Debian %s, a fresh root:\n%s%s" % (release, done.stdout[-6000:], done.stderr[-3000:]))
 
 
