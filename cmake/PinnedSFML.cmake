@@ -23,6 +23,8 @@ endif()
 
 if(WIN32)
   set(zarv_sfml_why "as for every Windows build")
+elseif(ZARV_PORTABLE)
+  set(zarv_sfml_why "as for the portable Linux folder")
 elseif(ZARV_PINNED_SFML)
   set(zarv_sfml_why "as ZARV_PINNED_SFML asks")
 else()

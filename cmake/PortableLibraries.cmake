@@ -7,7 +7,7 @@
 if(NOT CMAKE_SYSTEM_NAME STREQUAL "Linux")
   message(FATAL_ERROR "ZARV_PORTABLE makes the portable Linux folder: it builds for Linux only")
 endif()
-set(ZARV_PINNED_SFML ON CACHE BOOL "" FORCE)
+set(ZARV_PINNED_SFML ON)
 include(cmake/PinnedSource.cmake)
 
 # OpenAL Soft, as Debian ships it (the release's own source), built here with
