@@ -633,6 +633,7 @@ def check_same(first, second):
     with open(first, "rb") as a, open(second, "rb") as b:
         if a.read() == b.read():
             return
+    check(not first.endswith(".deb"), "%s built twice differs" % os.path.basename(first))
     one, other = archive_members(first), archive_members(second)
     differ = sorted(name for name in set(one) | set(other) if one.get(name) != other.get(name))
     raise Failure("%s built twice differs in %s" % (os.path.basename(first), ", ".join(differ) or "its packing"))
@@ -640,7 +641,8 @@ def check_same(first, second):
 
 def case_zip_and_tarball_again(dist, scratch):
     """Built again from the same commit in another folder, now: the source
-    tarball, the zip, and the portable tarball in the root it is built in."""
+    tarball, the zip, this release's cross-built packages, and the portable
+    tarballs in the root they are built in."""
     _, _, tarball, zip_name = release_files(dist)
     copy = os.path.join(scratch, "zarv")
     commit = run("git", "-C", SOURCE, "rev-parse", "HEAD").strip()
@@ -652,6 +654,13 @@ def case_zip_and_tarball_again(dist, scratch):
     run(os.path.join(copy, "scripts", "build-windows"), cwd=copy,
         env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
     check_same(os.path.join(dist, zip_name), os.path.join(copy, "build-windows", zip_name))
+    for arch in sorted(EMULATORS):
+        again = os.path.join(copy, "debs-" + arch)
+        run(os.path.join(copy, "scripts", "build-deb"), "--release", "--arch", arch, again, cwd=copy,
+            env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
+        for deb in os.listdir(again):
+            check(deb in os.listdir(dist), "the release has no %s" % deb)
+            check_same(os.path.join(dist, deb), os.path.join(again, deb))
     # As scripts/release builds them
     run(os.path.join(copy, "scripts", "debian-root"), "--copy-out", "dist", PORTABLE_RELEASES[0], "sh", "-c",
         " && ".join("scripts/build-linux --arch %s dist" % arch for arch, _ in PORTABLE_PROCESSORS.values()),
