@@ -253,4 +253,19 @@ if(ZARV_SFML_LINKED_IN)
   list(JOIN CPACK_DEBIAN_PACKAGE_DEPENDS ", " CPACK_DEBIAN_PACKAGE_DEPENDS)
 endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+if(CMAKE_CROSSCOMPILING)
+  # Built for another Debian architecture (arm64, with cmake/aarch64-linux-gnu.cmake):
+  # the package is named for it, and dpkg-shlibdeps looks among its libraries
+  find_program(DPKG_ARCHITECTURE_EXECUTABLE dpkg-architecture REQUIRED)
+  execute_process(COMMAND ${DPKG_ARCHITECTURE_EXECUTABLE} -t "${CMAKE_LIBRARY_ARCHITECTURE}" -qDEB_HOST_ARCH
+                  OUTPUT_VARIABLE CPACK_DEBIAN_PACKAGE_ARCHITECTURE ERROR_QUIET RESULT_VARIABLE failed
+                  OUTPUT_STRIP_TRAILING_WHITESPACE)
+  if(failed OR NOT CPACK_DEBIAN_PACKAGE_ARCHITECTURE)
+    message(FATAL_ERROR "No Debian architecture builds for ${CMAKE_LIBRARY_ARCHITECTURE}, "
+                        "the cross build's library architecture")
+  endif()
+  file(WRITE "${zarv_staging}/cpack-architecture.cmake"
+       "set(ENV{DEB_HOST_ARCH} ${CPACK_DEBIAN_PACKAGE_ARCHITECTURE})\n")
+  set(CPACK_PROJECT_CONFIG_FILE "${zarv_staging}/cpack-architecture.cmake")
+endif()
 include(CPack)

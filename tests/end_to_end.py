@@ -14,7 +14,10 @@ waits a fixed time: every check polls with a generous deadline.
 A Windows zip is unpacked, its file list checked, and its zarv.exe played
 the same way under Wine, in a Wine prefix of its own for every case.
 
-Usage: end_to_end.py path/to/zarv [case ...]
+A game built for another processor runs through the emulator that --emulator
+names (qemu-aarch64-static for arm64), with every deadline ten times longer.
+
+Usage: end_to_end.py [--emulator PROGRAM] path/to/zarv [case ...]
        end_to_end.py path/to/zarv-<version>-win64.zip [case ...]
 """
 
@@ -32,6 +35,7 @@ import traceback
 import zipfile
 
 DEADLINE = 30.0  # seconds; generous, so that a slow machine only makes it slower
+EMULATED_DEADLINE = DEADLINE * 10  # for a game run through an emulator: every frame is drawn by emulated Mesa
 WIDTH, HEIGHT = 1280, 720
 ASSETS = ["segoeui.ttf", "menu.wav", "selected.wav", "stop.wav", "zarv.wav"]
 WINDOWS_ZIP = ASSETS + ["zarv.exe", "openal32.dll", "README.txt", "LICENSE.txt"] + [
@@ -127,8 +131,9 @@ def near(actual, expected, tolerance=4):
 class Recording:
     """The game's mixed sound, as OpenAL Soft's wave backend writes it: 16-bit mono."""
 
-    def __init__(self, path):
+    def __init__(self, path, deadline):
         self.path = path
+        self.deadline = deadline
 
     def samples(self, start=0):
         try:
@@ -171,7 +176,7 @@ class Recording:
         def probe():
             return [h for h in self.sounds_since(mark) if pitch_range[0] <= h[1] <= pitch_range[1]]
         try:
-            return wait_for(name, probe)
+            return wait_for(name, probe, self.deadline)
         except Failure:
             raise Failure("did not hear %s (%s..%s Hz); heard %s"
                           % (name, pitch_range[0], pitch_range[1], self.sounds_since(mark)))
@@ -181,10 +186,11 @@ class Game:
     """build/zarv under its own Xvfb, in a working folder with the chosen assets."""
 
     def __init__(self, binary, assets=ASSETS, wrapper=(), args=(), tamper=None, sound=True,
-                 screen=(WIDTH, HEIGHT), place=True):
+                 screen=(WIDTH, HEIGHT), place=True, deadline=DEADLINE):
         """tamper(folder) may spoil the assets before the game starts; with
         sound False the game gets no OpenAL configuration at all; with place
-        False the window stays where the game put it, unfocused."""
+        False the window stays where the game put it, unfocused. deadline is
+        what the cases allow each step."""
         self.wine = binary.endswith(".exe")
         if self.wine:  # Wine shows the window before the game centres it, which may undo
             # place_window's move: on a screen that holds it anywhere it is whole either way
@@ -193,7 +199,8 @@ class Game:
         self.command = list(wrapper) + [binary] + list(args)
         self.tamper = tamper
         self.sound = sound
-        self.start_deadline = DEADLINE * (10 if wrapper else 1)
+        self.start_deadline = max(DEADLINE * (10 if wrapper else 1), deadline)
+        self.deadline = deadline
         self.binary = binary
         self.assets = assets
         self.screen = screen
@@ -207,7 +214,7 @@ class Game:
             shutil.copy(os.path.join(os.path.dirname(self.binary), name), self.folder)
         if self.tamper:
             self.tamper(self.folder)
-        self.recording = Recording(os.path.join(self.folder, "mixed.wav"))
+        self.recording = Recording(os.path.join(self.folder, "mixed.wav"), self.deadline)
         with open(os.path.join(self.folder, "alsoft.conf"), "w") as conf:
             conf.write("[general]\ndrivers = wave\nchannels = mono\nsample-type = int16\n"
                        "frequency = 44100\ndither = false\n[wave]\nfile = %s\n" % self.recording.path)
@@ -299,11 +306,11 @@ class Game:
         self.xdotool("keyup", key)
         self.held.discard(key)
 
-    def press_until(self, key, what, probe, deadline=DEADLINE):
+    def press_until(self, key, what, probe, deadline=None):
         """Holds key until probe() sees its effect, then lets go."""
         self.hold(key)
         try:
-            return wait_for(what, probe, deadline)
+            return wait_for(what, probe, deadline or self.deadline)
         finally:
             self.release(key)
 
@@ -320,9 +327,9 @@ class Game:
         check(self.process.poll() is None, "the game ended unexpectedly")
         run("import", "-window", self.window, path, env=self.env)
 
-    def exit_status(self, deadline=DEADLINE):
+    def exit_status(self, deadline=None):
         return wait_for("the game to exit", lambda: self.process.poll() is not None
-                        and (self.process.returncode,), deadline)[0]
+                        and (self.process.returncode,), deadline or self.deadline)[0]
 
     def messages(self):
         self.stderr.flush()
@@ -405,7 +412,7 @@ def scores_read(game, blue, red):
 
 def start_game(game, option):
     """From the menu: highlight option 1 or 2, then Return until the countdown shows."""
-    wait_for("the menu", lambda: menu_shown(game.screenshot()))
+    wait_for("the menu", lambda: menu_shown(game.screenshot()), game.deadline)
     key = "s" if option == 2 else "w"
     game.press_until(key, "option %d highlighted" % option,
                      lambda: highlighted_option(game.screenshot()) == option)
@@ -418,7 +425,7 @@ def case_window_title_size_and_place(game):
     """On a 1920 x 1080 screen, left where the game puts it."""
     check(game.xdotool("getwindowname", game.window).strip() == "Zarv", "title is not Zarv")
     wait_for("the window centred on the screen, at (320, 180)",
-             lambda: "Position: 320,180 " in game.xdotool("getwindowgeometry", game.window))
+             lambda: "Position: 320,180 " in game.xdotool("getwindowgeometry", game.window), game.deadline)
     geometry = game.xdotool("getwindowgeometry", game.window)
     check("Geometry: 1280x720" in geometry, "window is not 1280x720: " + geometry)
     hints = run("xprop", "-id", game.window, "WM_NORMAL_HINTS", env=game.env)
@@ -427,7 +434,7 @@ def case_window_title_size_and_place(game):
 
 
 def case_menu_looks_right(game):
-    shot = wait_for("the menu", lambda: (lambda s: menu_shown(s) and s)(game.screenshot()))
+    shot = wait_for("the menu", lambda: (lambda s: menu_shown(s) and s)(game.screenshot()), game.deadline)
     check(near(shot.pixel(5, 5), BACKDROP), "backdrop is %s" % (shot.pixel(5, 5),))
     check(near(shot.pixel(640, 120), WHITE), "arena is %s" % (shot.pixel(640, 120),))
     check(near(shot.pixel(640, 360 - 350 - 3), (105, 121, 126), 12), "arena rim is not Steel")
@@ -484,7 +491,7 @@ def keys_typed_elsewhere_do_nothing(game):
 
 
 def case_menu_keys_sounds_and_screens(game):
-    wait_for("the menu", lambda: menu_shown(game.screenshot()))
+    wait_for("the menu", lambda: menu_shown(game.screenshot()), game.deadline)
     keys_typed_elsewhere_do_nothing(game)
 
     mark = game.recording.mark()
@@ -507,7 +514,7 @@ def case_menu_keys_sounds_and_screens(game):
 
 
 def case_no_assets_still_plays_silently(game):
-    shot = wait_for("the shapes", lambda: (lambda s: menu_shown(s) and s)(game.screenshot()))
+    shot = wait_for("the shapes", lambda: (lambda s: menu_shown(s) and s)(game.screenshot()), game.deadline)
     check(near(shot.pixel(640, 120), WHITE), "no arena without assets")
     check(paddle_at(shot, BLUE_OVER_WHITE, 180), "no blue paddle without assets")
     check(highlighted_option(shot) is None, "text drawn without a font")
@@ -529,13 +536,14 @@ def case_untouched_serve_costs_both_sides_a_point(game):
     # (a busy machine) sees a later score. Then R clears the scores and the
     # first rally is tried again.
     for attempt in range(3):
-        wait_for("the scores to read 0 and 0", lambda: scores_read(game, "0", "0"))
+        wait_for("the scores to read 0 and 0", lambda: scores_read(game, "0", "0"), game.deadline)
         start_game(game, 2)
         # Served from the centre down and to the right, below the red paddle
-        blue, red = wait_for("a point to fall", lambda: (lambda s: s != ("0", "0") and s)(read_scores(game)))
+        blue, red = wait_for("a point to fall", lambda: (lambda s: s != ("0", "0") and s)(read_scores(game)),
+                             game.deadline)
         check(blue == red and blue.startswith("-"), "an untouched serve scored %s and %s" % (blue, red))
         if blue == "-1":
-            wait_for("the countdown again", lambda: countdown_shown(game.screenshot()))
+            wait_for("the countdown again", lambda: countdown_shown(game.screenshot()), game.deadline)
             return
         print("  read %s and %s, after more than one point: again" % (blue, red))
         game.press_until("r", "the menu", lambda: menu_shown(game.screenshot()))
@@ -547,11 +555,12 @@ def case_cpu_meets_the_first_serve(game):
     mark = game.recording.mark()
     # The serve heads down and right; the computer turns its paddle into the
     # ball's way, and its hit turns the ball red.
-    wait_for("the ball to turn red", lambda: red_ball_seen(game.screenshot()))
+    wait_for("the ball to turn red", lambda: red_ball_seen(game.screenshot()), game.deadline)
     game.recording.wait_for_sound(mark, BOUNCE_HZ, "the bounce sound")
     # The point goes to a paddle that touched the ball: almost always red, as the
     # ball escapes past the idle blue paddle, but a bounce can find blue first.
-    scores = wait_for("the first point", lambda: (lambda s: s != ("0", "0") and s)(read_scores(game)))
+    scores = wait_for("the first point", lambda: (lambda s: s != ("0", "0") and s)(read_scores(game)),
+                      game.deadline)
     check(scores in (("0", "1"), ("1", "0")), "the first point read %s" % (scores,))
 
 
@@ -564,7 +573,7 @@ def hold_through_a_miss(game, keys, blue, red):
         game.hold(key)
     wait_for("blue at %d and red at %d after a miss with %s held" % (blue, red, "+".join(keys)),
              lambda: (lambda s: countdown_shown(s) and paddle_at(s, BLUE_OVER_WHITE, blue)
-                      and paddle_at(s, RED_OVER_WHITE, red))(game.screenshot()))
+                      and paddle_at(s, RED_OVER_WHITE, red))(game.screenshot()), game.deadline)
     for key in keys:
         game.release(key)
 
@@ -636,8 +645,13 @@ def unpack_windows_zip(path, into):
 
 
 def main():
-    binary = os.path.abspath(sys.argv[1])
-    wanted = sys.argv[2:]
+    arguments = sys.argv[1:]
+    emulated = {}
+    if arguments[:1] == ["--emulator"]:
+        emulated = dict(wrapper=[arguments[1]], deadline=EMULATED_DEADLINE)
+        arguments = arguments[2:]
+    binary = os.path.abspath(arguments[0])
+    wanted = arguments[1:]
     if binary.endswith(".zip"):
         unpacked = tempfile.TemporaryDirectory(prefix="zarv-windows-")  # until the run ends
         binary = unpack_windows_zip(binary, unpacked.name)
@@ -648,7 +662,7 @@ def main():
             continue
         started = time.monotonic()
         try:
-            game = Game(binary, **options)
+            game = Game(binary, **emulated, **options)
             try:
                 game.start()
                 case(game)

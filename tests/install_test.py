@@ -15,22 +15,26 @@ and its launcher as above. Last, the package built again in a build folder
 of its own must come out byte for byte the same.
 
 release, on the dist/ folder that scripts/release made: SHA256SUMS checks
-out; the portable Linux tarball holds its files, and its ELF files need no
-library but what every desktop has, no glibc newer than 2.31 and no run path
-but $ORIGIN; in a fresh root of each Debian release from 11 on
-(scripts/debian-root --fresh), with no compiler, SFML, OpenAL or Open Sans,
-its launcher shows the menu, is heard and exits 0 on Escape; each .deb, in
-the fresh root of the release it was built for, passes that release's lintian
-and installs with apt where the others do not, starts from its menu entry's
-command, shows the menu, exits 0 on Escape, and apt remove leaves none of its
-files; the zip and both tarballs built again from another clone come out byte
-for byte the same, and the source tarball holds exactly the tracked files.
+out, with a package for each release and architecture; each portable Linux
+tarball (x86-64, aarch64) holds its files, and its ELF files are built for
+its processor and need no library but what every desktop has, no glibc newer
+than 2.31 and no run path but $ORIGIN; in a fresh root of each Debian release
+from 11 on (scripts/debian-root --fresh), with no compiler, SFML, OpenAL or
+Open Sans, its launcher shows the menu, is heard and exits 0 on Escape (the
+aarch64 game, in the Debian 11 root, through qemu-aarch64-static); each .deb,
+in the fresh root of the release it was built for, passes that release's
+lintian and installs with apt where the others of its architecture do not,
+starts from its menu entry's command (an arm64 one, added as a foreign
+architecture, through the emulator), shows the menu, exits 0 on Escape, and
+apt remove leaves none of its files; the zip and the three tarballs built
+again from another clone come out byte for byte the same, and the source
+tarball holds exactly the tracked files.
 
 The game runs under its own Xvfb, driven and watched as in end_to_end.py.
 
 Usage: install_test.py BUILD_DIR [install] [package]
        install_test.py --release DIST_DIR
-       install_test.py --in-root [--portable TARBALL] [DEB [FOREIGN_DEB ...]]
+       install_test.py --in-root [--portable TARBALL]... [DEB ... [--others DEB ...]]
                        (in a fresh root, as --release runs it)
 """
 
@@ -51,8 +55,8 @@ import traceback
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from end_to_end import (MENU_HZ, Failure, Game, check, highlighted_option, keep_evidence,  # noqa: E402
-                        menu_shown, wait_for)
+from end_to_end import (DEADLINE, EMULATED_DEADLINE, MENU_HZ, Failure, Game, check,  # noqa: E402
+                        highlighted_option, keep_evidence, menu_shown, wait_for)
 
 SOUNDS = ["menu.wav", "selected.wav", "stop.wav", "zarv.wav"]
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -67,6 +71,13 @@ PORTABLE_NEEDS = {"libc.so.6", "libm.so.6", "libdl.so.2", "libpthread.so.0", "li
                   "libXrandr.so.2", "libXcursor.so.1", "libudev.so.1"}
 PORTABLE_RUNTIME = ["libgl1", "libgl1-mesa-dri", "libx11-6", "libxrandr2", "libxcursor1", "libudev1"]
 NEWEST_GLIBC = (2, 31)
+# The portable tarballs by processor: the Debian architecture each is built
+# for, and the machine readelf names in its ELF files
+PORTABLE_PROCESSORS = {"x86_64": ("amd64", "X86-64"), "aarch64": ("arm64", "AArch64")}
+# The emulator that plays a Debian architecture other than this machine's,
+# called by name, since a machine without binfmt cannot start such a program
+# through its launcher; and the package that brings it
+EMULATORS = {"arm64": ("qemu-aarch64-static", "qemu-user-static")}
 
 
 def run(*command, cwd=None, env=None):
@@ -153,24 +164,25 @@ def check_installed_tree(root, layout, prefix):
     return launcher, window_class
 
 
-def play_through(launcher, window_class, name, through_link=True):
+def play_through(launcher, window_class, name, through_link=True, wrapper=(), deadline=DEADLINE):
     """Starts the launcher, through a symlink unless through_link is False, with
     a working directory of its own that holds no assets; the game has to find
     them in its data folder. Its window's class is the one the desktop entry
-    names, so that docks match them."""
+    names, so that docks match them. With a wrapper (an emulator), launcher is
+    the game itself, and deadline what each step is allowed."""
     elsewhere = tempfile.mkdtemp(prefix="zarv-link-")
     command = launcher
     if through_link:
         command = os.path.join(elsewhere, "zarv")
         os.symlink(launcher, command)
-    game = Game(command, assets=[])
+    game = Game(command, assets=[], wrapper=wrapper, deadline=deadline)
     try:
         game.start()
         shown = run("xprop", "-id", game.window, "WM_CLASS", env=game.env)
         check(window_class and shown.rstrip().endswith('"%s"' % window_class[0]),
               "the desktop entry's StartupWMClass %s is not the window's %s" % (window_class, shown))
         wait_for("the menu with its texts drawn",
-                 lambda: (lambda s: menu_shown(s) and highlighted_option(s) == 1)(game.screenshot()))
+                 lambda: (lambda s: menu_shown(s) and highlighted_option(s) == 1)(game.screenshot()), game.deadline)
         mark = game.recording.mark()
         game.press_until("Down", "the highlight to move down",
                          lambda: highlighted_option(game.screenshot()) == 2)
@@ -391,6 +403,10 @@ def deb_release(deb):
     return changelog.split(")", 1)[1].split(";", 1)[0].strip()
 
 
+def deb_architecture(deb):
+    return control_fields(deb)["Architecture"]
+
+
 def release_files(dist):
     version = project_version()
     debs = sorted(f for f in os.listdir(dist) if f.endswith(".deb"))
@@ -403,32 +419,38 @@ def unpack(tarball, into):
         archive.extractall(into, **safe)
 
 
-def portable_tarball(dist):
-    """The portable Linux tarball for this machine's processor, and its folder."""
-    folder = "zarv-%s-linux-%s" % (project_version(), os.uname().machine)
+def portable_tarball(dist, processor):
+    """The portable Linux tarball for this processor, and its folder."""
+    folder = "zarv-%s-linux-%s" % (project_version(), processor)
     return os.path.join(dist, folder + ".tar.gz"), folder
 
 
 def case_checksums(dist, scratch):
     version, debs, tarball, zip_name = release_files(dist)
-    portable = os.path.basename(portable_tarball(dist)[0])
+    portables = [os.path.basename(portable_tarball(dist, processor)[0]) for processor in PORTABLE_PROCESSORS]
     with open(os.path.join(dist, "SHA256SUMS")) as f:
         listed = sorted(line.split(None, 1)[1].lstrip("*") for line in f.read().splitlines())
-    check(listed == sorted(debs + [tarball, zip_name, portable]) == sorted(set(os.listdir(dist)) - {"SHA256SUMS"}),
+    check(listed == sorted(debs + [tarball, zip_name] + portables) == sorted(set(os.listdir(dist)) - {"SHA256SUMS"}),
           "SHA256SUMS lists %s; dist holds %s" % (listed, sorted(os.listdir(dist))))
     run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=dist)
-    releases = [deb_release(os.path.join(dist, deb)) for deb in debs]
-    check(debs and len(set(releases)) == len(debs), "the packages %s are for %s" % (debs, releases))
+    # One package for each release and architecture
+    builds = [(deb_release(os.path.join(dist, deb)), deb_architecture(os.path.join(dist, deb))) for deb in debs]
+    architectures = {run("dpkg", "--print-architecture").strip()} | set(EMULATORS)
+    wanted = {(release, arch) for release, _ in builds for arch in architectures}
+    check(debs and len(set(builds)) == len(debs) and set(builds) == wanted,
+          "the packages %s are for %s" % (debs, builds))
 
 
-def check_portable_elf(folder):
-    """Each ELF file of the portable folder needs no library but what every
-    desktop has and the folder's own, no glibc newer than NEWEST_GLIBC, and
-    finds the folder's libraries through $ORIGIN alone. Returns the game's
-    needed libraries."""
+def check_portable_elf(folder, machine):
+    """Each ELF file of the portable folder is built for the machine (as
+    readelf names it), needs no library but what every desktop has and the
+    folder's own, no glibc newer than NEWEST_GLIBC, and finds the folder's
+    libraries through $ORIGIN alone. Returns the game's needed libraries."""
     shipped = set(os.listdir(os.path.join(folder, "lib")))
     for name in sorted(shipped):
         path = os.path.join(folder, "lib", name)
+        built_for = re.search(r"Machine:\s+(.*)", run("readelf", "-hW", path)).group(1).strip()
+        check(built_for.endswith(machine), "lib/%s is built for %s, not %s" % (name, built_for, machine))
         dynamic = run("readelf", "-dW", path)
         needed = set(re.findall(r"\(NEEDED\)\s+Shared library: \[([^]]+)\]", dynamic))
         check(needed <= PORTABLE_NEEDS | shipped,
@@ -436,7 +458,8 @@ def check_portable_elf(folder):
         paths = re.findall(r"\((?:RUNPATH|RPATH)\)\s+Library r(?:un)?path: \[([^]]*)\]", dynamic)
         check(paths == ["$ORIGIN"] or (not paths and not needed & shipped),
               "lib/%s has the run paths %s" % (name, paths))
-        glibc = set(re.findall(r"\bGLIBC_([0-9]+(?:\.[0-9]+)+)\b", run("objdump", "-T", path)))
+        # The symbol versions it needs, which readelf reads for any processor
+        glibc = set(re.findall(r"\bGLIBC_([0-9]+(?:\.[0-9]+)+)\b", run("readelf", "-VW", path)))
         newer = sorted(v for v in glibc if tuple(int(n) for n in v.split(".")) > NEWEST_GLIBC)
         check(not newer, "lib/%s needs glibc %s" % (name, newer))
         if name == "zarv":
@@ -444,9 +467,15 @@ def check_portable_elf(folder):
     return game_needs
 
 
-def case_portable_tarball(dist, scratch):
-    """The folder a player unpacks: its files, and its ELF files' needs."""
-    tarball, folder = portable_tarball(dist)
+def case_portable_tarballs(dist, scratch):
+    """The folder a player unpacks, for each processor: its files, and its ELF
+    files' needs."""
+    for processor, (_, machine) in PORTABLE_PROCESSORS.items():
+        check_portable_tarball(dist, processor, machine, os.path.join(scratch, processor))
+
+
+def check_portable_tarball(dist, processor, machine, scratch):
+    tarball, folder = portable_tarball(dist, processor)
     with tarfile.open(tarball) as archive:
         members = {m.name: m for m in archive.getmembers()}
     unpack(tarball, scratch)
@@ -461,22 +490,51 @@ def case_portable_tarball(dist, scratch):
     check(all(m.isfile() or m.isdir() for m in members.values()), "the tarball holds links")
     check(members[folder + "/zarv"].mode == 0o755, "the launcher is not executable")
     run("desktop-file-validate", os.path.join(scratch, folder, "io.github.zarv.zarv.desktop"))
-    print("  the game needs %s" % ", ".join(sorted(check_portable_elf(os.path.join(scratch, folder)))))
+    print("  the %s game needs %s"
+          % (processor, ", ".join(sorted(check_portable_elf(os.path.join(scratch, folder), machine)))))
+
+
+def native_architecture():
+    return run("dpkg", "--print-architecture").strip()
+
+
+def emulated(arch):
+    """The emulator that plays a program of this Debian architecture here, or
+    None for this machine's own."""
+    return None if arch == native_architecture() else EMULATORS[arch][0]
 
 
 def case_fresh_roots(dist, scratch):
     """In a fresh root of each release the portable build runs on, and of each
-    release a package is built for: the portable tarball, then the package."""
+    release a package is built for: the portable tarball (in the oldest, the
+    other processors' too), then the packages, this machine's architecture's
+    first; another architecture is added as a foreign one and played through
+    its emulator."""
     _, debs, _, _ = release_files(dist)
-    tarball = os.path.relpath(portable_tarball(dist)[0], SOURCE)
+    native = native_architecture()
     folder = os.path.relpath(dist, SOURCE)
     check(not folder.startswith(".."), "%s is not inside %s" % (dist, SOURCE))
     deb_releases = {deb: deb_release(os.path.join(dist, deb)) for deb in debs}
+    deb_archs = {deb: deb_architecture(os.path.join(dist, deb)) for deb in debs}
     for release in PORTABLE_RELEASES + sorted(set(deb_releases.values()) - set(PORTABLE_RELEASES)):
-        mine = [deb for deb in debs if deb_releases[deb] == release]
+        mine = sorted((deb for deb in debs if deb_releases[deb] == release), key=lambda d: (deb_archs[d] != native, d))
+        portables = [] if release not in PORTABLE_RELEASES else [
+            processor for processor, (arch, _) in PORTABLE_PROCESSORS.items()
+            if arch == native or release == PORTABLE_RELEASES[0]]
         tools = TEST_TOOLS + PORTABLE_RUNTIME + (["lintian"] if mine else [])
-        arguments = (["--portable", tarball] if release in PORTABLE_RELEASES else []) + [
-            os.path.join(folder, deb) for deb in mine + [d for d in debs if d not in mine] if mine]
+        for arch in sorted({deb_archs[deb] for deb in mine} | {PORTABLE_PROCESSORS[p][0] for p in portables}):
+            if arch != native:
+                tools += [EMULATORS[arch][1], "libgl1-mesa-dri:" + arch]
+        for processor in portables:
+            arch = PORTABLE_PROCESSORS[processor][0]
+            if arch != native:
+                tools += [package + ":" + arch for package in PORTABLE_RUNTIME]
+        arguments = []
+        for processor in portables:
+            arguments += ["--portable", os.path.relpath(portable_tarball(dist, processor)[0], SOURCE)]
+        if mine:
+            arguments += [os.path.join(folder, deb) for deb in mine]
+            arguments += ["--others"] + [os.path.join(folder, deb) for deb in debs if deb not in mine]
         inner = "scripts/install-packages %s && exec python3 tests/install_test.py --in-root %s" % (
             " ".join(tools), " ".join(arguments))
         done = subprocess.run([os.path.join(SOURCE, "scripts", "debian-root"), "--fresh", "--copy-in", folder,
@@ -489,27 +547,40 @@ def case_fresh_roots(dist, scratch):
 def case_portable_in_root(tarball, scratch):
     """In a fresh root with the test tools and what the portable build needs,
     but no compiler, SFML, OpenAL, Ogg, Vorbis, FLAC or Open Sans: unpacked,
-    its launcher started through a link from another folder."""
+    its launcher started through a link from another folder; for another
+    processor, its game started through the emulator from the folder, as the
+    launcher would."""
     present = [line.split()[0] for line in run("dpkg-query", "-W", "-f=${Package} ${db:Status-Status}\n").splitlines()
                if line.endswith(" installed")]
     extra = [p for p in present if re.match(r"(libsfml|libopenal|libogg|libvorbis|libflac|fonts-open-sans"
                                             r"|(g\+\+|gcc|clang)(-[0-9.]+)?$)", p)]
     check(not extra, "the root has %s, which a desktop may lack" % extra)
     unpack(tarball, scratch)
-    folder = os.path.join(scratch, os.path.basename(tarball)[:-len(".tar.gz")])
+    name = os.path.basename(tarball)[:-len(".tar.gz")]
+    folder = os.path.join(scratch, name)
     with open(os.path.join(folder, "io.github.zarv.zarv.desktop")) as entry:
         window_class = [line.split("=", 1)[1] for line in entry.read().splitlines() if line.startswith("StartupWMClass=")]
-    play_through(os.path.join(folder, "zarv"), window_class, "portable_launcher")
+    emulator = emulated(PORTABLE_PROCESSORS[name.rsplit("-", 1)[1]][0])
+    if emulator:
+        play_through(os.path.join(folder, "lib", "zarv"), window_class, "portable_game_" + name, through_link=False,
+                     wrapper=["env", "-C", folder, emulator], deadline=EMULATED_DEADLINE)
+    else:
+        play_through(os.path.join(folder, "zarv"), window_class, "portable_launcher")
 
 
-def case_installed(debs, scratch):
-    """In a fresh root of the release the first package is for: lintian of
-    that release finds nothing wrong, the others cannot be installed, the first
-    installs with apt and plays, and apt remove takes all of it away."""
-    deb, foreign = os.path.abspath(debs[0]), [os.path.abspath(d) for d in debs[1:]]
+def case_installed(deb, others, scratch):
+    """In a fresh root of the release the package is for: lintian of that
+    release finds nothing wrong, the packages of the same architecture built
+    for other releases cannot be installed, it installs with apt and plays,
+    and apt remove takes all of it away. A package of another architecture
+    plays through its emulator."""
+    deb, others = os.path.abspath(deb), [os.path.abspath(d) for d in others]
+    arch = deb_architecture(deb)
     env = dict(os.environ, DEBIAN_FRONTEND="noninteractive")
     check_lintian(deb)
-    for other in foreign:
+    for other in others:
+        if deb_architecture(other) != arch:
+            continue
         done = subprocess.run(["apt-get", "install", "--simulate", other], capture_output=True, text=True, env=env)
         check(done.returncode != 0, "%s, built for another release, would install here:\n%s"
               % (os.path.basename(other), done.stdout))
@@ -524,11 +595,20 @@ def case_installed(debs, scratch):
     command = [line[len("Exec="):] for line in lines if line.startswith("Exec=")]
     window_class = [line.split("=", 1)[1] for line in lines if line.startswith("StartupWMClass=")]
     check(len(command) == 1 and os.path.isabs(command[0]), "the menu entry's command is %s" % command)
-    play_through(command[0], window_class, "installed_package", through_link=False)
+    emulator = emulated(arch)
+    if emulator:  # what the launcher does: the game, started in its data folder
+        games = [f for f in files if os.path.isfile(f) and not os.path.islink(f) and open(f, "rb").read(4) == b"\x7fELF"]
+        check(len(games) == 1, "the package's programs: %s" % games)
+        data = os.path.dirname([f for f in files if f.endswith("/" + SOUNDS[0])][0])
+        play_through(games[0], window_class, "installed_package_" + arch, through_link=False,
+                     wrapper=["env", "-C", data, emulator], deadline=EMULATED_DEADLINE)
+    else:
+        play_through(command[0], window_class, "installed_package", through_link=False)
 
-    run("apt-get", "remove", "-y", "-q", "zarv", env=env)
-    status = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Status}", "zarv"], capture_output=True, text=True)
-    check(status.stdout in ("", "not-installed"), "after apt remove, zarv is %r" % status.stdout)
+    package = "zarv:" + arch
+    run("apt-get", "remove", "-y", "-q", package, env=env)
+    status = subprocess.run(["dpkg-query", "-W", "-f=${db:Status-Status}", package], capture_output=True, text=True)
+    check(status.stdout in ("", "not-installed"), "after apt remove, %s is %r" % (package, status.stdout))
     left = [f for f in files if os.path.lexists(f)]
     left += [d for d in ("/usr/lib/games/zarv", "/usr/share/games/zarv", "/usr/share/doc/zarv") if os.path.exists(d)]
     check(not left, "apt remove left %s" % left)
@@ -553,6 +633,7 @@ def check_same(first, second):
     with open(first, "rb") as a, open(second, "rb") as b:
         if a.read() == b.read():
             return
+    check(not first.endswith(".deb"), "%s built twice differs" % os.path.basename(first))
     one, other = archive_members(first), archive_members(second)
     differ = sorted(name for name in set(one) | set(other) if one.get(name) != other.get(name))
     raise Failure("%s built twice differs in %s" % (os.path.basename(first), ", ".join(differ) or "its packing"))
@@ -560,7 +641,8 @@ def check_same(first, second):
 
 def case_zip_and_tarball_again(dist, scratch):
     """Built again from the same commit in another folder, now: the source
-    tarball, the zip, and the portable tarball in the root it is built in."""
+    tarball, the zip, this release's cross-built packages, and the portable
+    tarballs in the root they are built in."""
     _, _, tarball, zip_name = release_files(dist)
     copy = os.path.join(scratch, "zarv")
     commit = run("git", "-C", SOURCE, "rev-parse", "HEAD").strip()
@@ -572,10 +654,20 @@ def case_zip_and_tarball_again(dist, scratch):
     run(os.path.join(copy, "scripts", "build-windows"), cwd=copy,
         env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
     check_same(os.path.join(dist, zip_name), os.path.join(copy, "build-windows", zip_name))
-    portable = os.path.basename(portable_tarball(dist)[0])
-    run(os.path.join(copy, "scripts", "debian-root"), "--copy-out", "dist", PORTABLE_RELEASES[0],
-        "scripts/build-linux", "dist", cwd=copy)
-    check_same(os.path.join(dist, portable), os.path.join(copy, "dist", portable))
+    for arch in sorted(EMULATORS):
+        again = os.path.join(copy, "debs-" + arch)
+        run(os.path.join(copy, "scripts", "build-deb"), "--release", "--arch", arch, again, cwd=copy,
+            env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
+        for deb in os.listdir(again):
+            check(deb in os.listdir(dist), "the release has no %s" % deb)
+            check_same(os.path.join(dist, deb), os.path.join(again, deb))
+    # As scripts/release builds them
+    run(os.path.join(copy, "scripts", "debian-root"), "--copy-out", "dist", PORTABLE_RELEASES[0], "sh", "-c",
+        " && ".join("scripts/build-linux --arch %s dist" % arch for arch, _ in PORTABLE_PROCESSORS.values()),
+        cwd=copy)
+    for processor in PORTABLE_PROCESSORS:
+        portable = os.path.basename(portable_tarball(dist, processor)[0])
+        check_same(os.path.join(dist, portable), os.path.join(copy, "dist", portable))
 
     with tarfile.open(os.path.join(dist, tarball)) as archive:
         held = sorted(m.name for m in archive.getmembers() if not m.isdir())
@@ -584,18 +676,22 @@ def case_zip_and_tarball_again(dist, scratch):
           % (sorted(set(held) - set(tracked)), sorted(set(tracked) - set(held))))
 
 
-RELEASE_CASES = {"checksums": case_checksums, "portable tarball": case_portable_tarball,
+RELEASE_CASES = {"checksums": case_checksums, "portable tarballs": case_portable_tarballs,
                  "fresh roots": case_fresh_roots, "zip and tarballs again": case_zip_and_tarball_again}
 
 
 def main():
     if sys.argv[1] == "--in-root":
         arguments, cases = sys.argv[2:], {}
-        if arguments[:1] == ["--portable"]:
+        while arguments[:1] == ["--portable"]:
             tarball, arguments = os.path.abspath(arguments[1]), arguments[2:]
-            cases["portable tarball"] = lambda scratch: case_portable_in_root(tarball, scratch)
-        if arguments:
-            cases["installed package"] = lambda scratch: case_installed(arguments, scratch)
+            cases["portable " + os.path.basename(tarball)] = (
+                lambda tarball: lambda scratch: case_portable_in_root(tarball, scratch))(tarball)
+        mine = arguments[:arguments.index("--others")] if "--others" in arguments else arguments
+        others = arguments[len(mine) + 1:]
+        for deb in mine:
+            cases["installed " + os.path.basename(deb)] = (
+                lambda deb: lambda scratch: case_installed(deb, others, scratch))(deb)
         return run_cases(cases)
     if sys.argv[1] == "--release":
         return run_cases(RELEASE_CASES, os.path.abspath(sys.argv[2]))
