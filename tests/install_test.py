@@ -14,6 +14,11 @@ format, then, unpacked with dpkg-deb -x into a temporary root, the validators
 and its launcher as above. Last, the package built again in a build folder
 of its own must come out byte for byte the same.
 
+apt-lock: scripts/install-packages, in a setting of apt's of its own where it
+has one package to download, while this test holds that setting's dpkg
+frontend lock: it says once that it waits and goes on when the lock is let
+go; with ZARV_APT_LOCK_TIMEOUT=1 it fails with one line naming this process.
+
 release, on the dist/ folder that scripts/release made: SHA256SUMS checks
 out, with a package for each release and architecture; each portable Linux
 tarball (x86-64, aarch64) holds its files, and its ELF files are built for
@@ -32,19 +37,24 @@ tarball holds exactly the tracked files.
 
 The game runs under its own Xvfb, driven and watched as in end_to_end.py.
 
-Usage: install_test.py BUILD_DIR [install] [package]
+Usage: install_test.py BUILD_DIR [install] [package] [apt-lock]
        install_test.py --release DIST_DIR
        install_test.py --in-root [--portable TARBALL]... [DEB ... [--others DEB ...]]
                        (in a fresh root, as --release runs it)
 """
 
 import contextlib
+import fcntl
 import gzip
+import hashlib
 import io
 import json
+import lzma
 import os
+import pwd
 import re
 import shutil
+import signal
 import struct
 import subprocess
 import sys
@@ -384,7 +394,115 @@ def case_package(build, layout, scratch):
     check_reproducible(deb, layout, env, scratch)
 
 
-CASES = {"install": case_install, "package": case_package}
+# Waiting for another package manager
+
+STAND_IN = "zarv-lock-test"  # in no archive, so missing on any system: the one package to install
+WAITING = "Another package manager is running: process %d (" % os.getpid()
+
+
+def apt_scratch(scratch):
+    """A setting of apt's of its own, for scripts/install-packages: a dpkg
+    folder with its lock files and no package, package lists, a cache and an
+    archive on disk that holds only the stand-in, which apt downloads and does
+    not install. A sudo that runs the command as it is, since all of it is
+    this user's. Returns the environment and the frontend lock."""
+    os.chmod(scratch, 0o755)  # for apt's downloads
+    folders = {name: os.path.join(scratch, name) for name in ("dpkg", "lists", "cache", "log", "etc", "archive", "bin")}
+    for folder in folders.values():
+        os.makedirs(folder)
+    open(os.path.join(folders["dpkg"], "status"), "w").close()
+    package = os.path.join(scratch, "package")
+    os.makedirs(os.path.join(package, "DEBIAN"))
+    with open(os.path.join(package, "DEBIAN", "control"), "w") as control:
+        control.write("Package: %s\nVersion: 1.0\nArchitecture: all\nMaintainer: The Zarv developers "
+                      "<zarv@example.invalid>\nDescription: a package that installs nothing\n" % STAND_IN)
+    deb = os.path.join(folders["archive"], STAND_IN + ".deb")
+    run("dpkg-deb", "--root-owner-group", "-b", package, deb)
+    with open(deb, "rb") as f:
+        data = f.read()
+    # Compressed as apt first asks for it, which it would otherwise try each way in turn
+    with lzma.open(os.path.join(folders["archive"], "Packages.xz"), "wt") as index:
+        index.write("Package: %s\nVersion: 1.0\nArchitecture: all\nFilename: ./%s\nSize: %d\nSHA256: %s\n"
+                    "Description: a package that installs nothing\n"
+                    % (STAND_IN, os.path.basename(deb), len(data), hashlib.sha256(data).hexdigest()))
+    with open(os.path.join(scratch, "sources.list"), "w") as sources:
+        sources.write("deb [trusted=yes] file:%s ./\n" % folders["archive"])
+    settings = {"Dir::State": scratch, "Dir::State::Lists": folders["lists"],
+                "Dir::State::status": os.path.join(folders["dpkg"], "status"), "Dir::Cache": folders["cache"],
+                "Dir::Log": folders["log"], "Dir::Etc::main": "/dev/null", "Dir::Etc::parts": folders["etc"],
+                "Dir::Etc::sourcelist": os.path.join(scratch, "sources.list"), "Dir::Etc::sourceparts": folders["etc"],
+                "Dir::Etc::preferencesparts": folders["etc"], "APT::Get::Download-Only": "true",
+                "APT::Sandbox::User": pwd.getpwuid(os.getuid()).pw_name, "Debug::NoLocking": "false",
+                "Acquire::Languages": "none"}
+    with open(os.path.join(scratch, "apt.conf"), "w") as conf:
+        conf.write("".join('%s "%s";\n' % item for item in settings.items()))
+    sudo = os.path.join(folders["bin"], "sudo")
+    with open(sudo, "w") as f:
+        f.write('#!/bin/sh\nexec "$@"\n')
+    os.chmod(sudo, 0o755)
+    env = dict(os.environ, APT_CONFIG=os.path.join(scratch, "apt.conf"),
+               PATH=folders["bin"] + os.pathsep + os.environ["PATH"])
+    env.pop("ZARV_APT_LOCK_TIMEOUT", None)
+    return env, os.path.join(folders["dpkg"], "lock-frontend")
+
+
+@contextlib.contextmanager
+def lock_held(path):
+    """dpkg's lock, taken as apt and dpkg take it: a lock of fcntl's, which flock(1) is not."""
+    fd = os.open(path, os.O_RDWR | os.O_CREAT, 0o640)
+    try:
+        fcntl.lockf(fd, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        yield
+    finally:
+        os.close(fd)
+
+
+@contextlib.contextmanager
+def started(command, **options):
+    """A process in a session of its own, stopped with all it started if it is
+    still running on the way out."""
+    process = subprocess.Popen(command, start_new_session=True, **options)
+    try:
+        yield process
+    finally:
+        if process.poll() is None:
+            with contextlib.suppress(ProcessLookupError):
+                os.killpg(process.pid, signal.SIGKILL)
+        process.wait()
+
+
+def case_apt_lock(build, layout, scratch):
+    env, lock = apt_scratch(scratch)
+    script = [os.path.join(SOURCE, "scripts", "install-packages"), STAND_IN]
+    output = os.path.join(scratch, "output")
+
+    def said():
+        with open(output) as f:
+            return f.read()
+
+    with open(output, "w") as out, contextlib.ExitStack() as held:
+        held.enter_context(lock_held(lock))
+        with started(script, env=env, stdout=out, stderr=subprocess.STDOUT) as waiting:
+            wait_for("the line that it waits", lambda: WAITING in said() or waiting.poll() is not None)
+            check(waiting.poll() is None, "it did not wait, but ended with status %s, saying:\n%s"
+                  % (waiting.returncode, said()))
+            held.close()  # lets go of the lock
+            status = waiting.wait(DEADLINE)
+    check(status == 0 and said().count("Another package manager") == 1 and "Waiting for cache lock" not in said(),
+          "with the lock let go, it ended with status %s, saying:\n%s" % (status, said()))
+
+    env["ZARV_APT_LOCK_TIMEOUT"] = "1"
+    with lock_held(lock):
+        done = subprocess.run(script, env=env, capture_output=True, text=True, timeout=DEADLINE)
+    with open("/proc/self/comm") as comm:
+        holder = "process %d (%s)" % (os.getpid(), comm.read().strip())
+    wanted = ("install-packages: another package manager, %s, still holds %s after 1 s; "
+              "try again once it has finished" % (holder, lock))
+    check(done.returncode != 0 and done.stderr.splitlines() == [wanted],
+          "with the lock held, status %d, and on standard error:\n%s" % (done.returncode, done.stderr))
+
+
+CASES = {"install": case_install, "package": case_package, "apt-lock": case_apt_lock}
 
 
 # The release
