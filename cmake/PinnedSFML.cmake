@@ -13,6 +13,11 @@ option(ZARV_PINNED_SFML
 set(ZARV_SFML_SOURCE "$ENV{ZARV_SFML_SOURCE}" CACHE PATH
     "A copy of SFML ${ZARV_SFML_PINNED_VERSION}'s source (.zip, .tar.gz or unpacked folder), for a build without internet")
 
+if(EMSCRIPTEN)
+  include(cmake/WebSFML.cmake)
+  return()
+endif()
+
 if(NOT WIN32 AND NOT ZARV_PINNED_SFML)
   find_package(SFML 2.5 QUIET COMPONENTS graphics window audio system)
   if(SFML_FOUND)

@@ -9,15 +9,16 @@
 #include <string>
 #include <unordered_set>
 
-#if !defined(_WIN32) && !defined(__APPLE__)
+#if !defined(_WIN32) && !defined(__APPLE__) && !defined(__EMSCRIPTEN__)
 #include <X11/Xlib.h>
 #endif
 
 // Without a display SFML aborts inside the window's constructor, before main,
-// leaving a core file. Windows always has a desktop: nothing to check there.
+// leaving a core file. Windows always has a desktop and a page its canvas:
+// nothing to check there.
 void exitUnlessDisplayOpens()
 {
-#if !defined(_WIN32) && !defined(__APPLE__)
+#if !defined(_WIN32) && !defined(__APPLE__) && !defined(__EMSCRIPTEN__)
     if (Display* display = XOpenDisplay(nullptr))
     {
         XCloseDisplay(display);

@@ -65,8 +65,16 @@ void advanceClock(float seconds)
 
 } // namespace standIn
 
+// Declared as the C library declares them: glibc's are noexcept, musl's
+// (Emscripten's) are not, and a definition must match
+#ifdef __GLIBC__
+#define AS_LIBC_DECLARES noexcept
+#else
+#define AS_LIBC_DECLARES
+#endif
+
 // Queued values first, then a small deterministic generator.
-int rand() noexcept
+int rand() AS_LIBC_DECLARES
 {
     ++drawCount;
     if (!queuedRand.empty())
@@ -79,7 +87,7 @@ int rand() noexcept
     return static_cast<int>((lcgState >> 1) & 0x7fffffff);
 }
 
-void srand(unsigned seed) noexcept
+void srand(unsigned seed) AS_LIBC_DECLARES
 {
     standIn::resetRand(seed);
 }

@@ -1,0 +1,71 @@
+# SFML for the browser: the pinned SFML's own sources built with Emscripten
+# (cmake/sfml-web/), with FreeType from Debian's source, pinned like it. The
+# source is unpacked into the build tree and mended there: the patch teaches
+# its platform switches the browser, and the backend SFML has none of there
+# (the canvas as its window, WebGL as its context, keys from the page's
+# events) goes in beside its own.
+
+include(cmake/PinnedSource.cmake)
+set(ZARV_FREETYPE_PINNED_VERSION 2.13.3)
+set(zarv_freetype_url
+    "https://deb.debian.org/debian/pool/main/f/freetype/freetype_${ZARV_FREETYPE_PINNED_VERSION}%2Bdfsg.orig.tar.xz")
+set(zarv_freetype_sha256 686ec73cbf6783b245dd068a09ce807b729ac0f8a46dd70f7867923c32fdf4de)
+set(ZARV_FREETYPE_SOURCE "$ENV{ZARV_FREETYPE_SOURCE}" CACHE PATH
+    "A copy of FreeType ${ZARV_FREETYPE_PINNED_VERSION}'s source (.tar.xz or unpacked folder), for a build without internet")
+
+set(zarv_web "${CMAKE_BINARY_DIR}/_deps/web")
+set(zarv_sfml_prefix "${zarv_web}/sfml") # SFML's licence, for the page's licences
+set(zarv_freetype_prefix "${zarv_web}/freetype")
+set(zarv_web_log "${zarv_web}/build.log")
+set(zarv_web_patch "${CMAKE_SOURCE_DIR}/cmake/sfml-web/sfml-${ZARV_SFML_PINNED_VERSION}-web.patch")
+file(GLOB zarv_web_backend "${CMAKE_SOURCE_DIR}/cmake/sfml-web/Emscripten/*")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${zarv_web_patch} ${zarv_web_backend})
+file(SHA256 "${zarv_web_patch}" zarv_web_patch_hash)
+set(zarv_web_stamp "${ZARV_SFML_PINNED_VERSION} ${ZARV_FREETYPE_PINNED_VERSION} ${zarv_web_patch_hash} ${CMAKE_CXX_COMPILER}")
+if(EXISTS "${zarv_web}/stamp")
+  file(READ "${zarv_web}/stamp" zarv_web_built)
+endif()
+
+if(NOT zarv_web_built STREQUAL zarv_web_stamp)
+  message(STATUS "Zarv: SFML ${ZARV_SFML_PINNED_VERSION} and FreeType ${ZARV_FREETYPE_PINNED_VERSION} for the browser")
+  file(REMOVE_RECURSE "${zarv_web}")
+  file(MAKE_DIRECTORY "${zarv_web}/freetype-work" "${zarv_web}/sfml-work")
+  file(WRITE "${zarv_web_log}" "")
+
+  # FreeType with only what a TrueType font needs: no zlib, bzip2, PNG, Brotli or HarfBuzz
+  zarv_pinned_source(source ZARV_FREETYPE_SOURCE "${zarv_freetype_url}" ${zarv_freetype_sha256}
+                     "${zarv_web}/freetype-work")
+  set(freetype "FreeType ${ZARV_FREETYPE_PINNED_VERSION}")
+  zarv_run_logged("${zarv_web_log}" "Configuring ${freetype}" ${CMAKE_COMMAND} -S "${source}"
+                  -B "${zarv_web}/freetype-work/build" -G "${CMAKE_GENERATOR}"
+                  -DCMAKE_TOOLCHAIN_FILE=${CMAKE_TOOLCHAIN_FILE} -DCMAKE_BUILD_TYPE=Release
+                  -DCMAKE_INSTALL_PREFIX=${zarv_freetype_prefix} -DCMAKE_INSTALL_LIBDIR=lib
+                  -DFT_DISABLE_ZLIB=ON -DFT_DISABLE_BZIP2=ON -DFT_DISABLE_PNG=ON -DFT_DISABLE_HARFBUZZ=ON
+                  -DFT_DISABLE_BROTLI=ON)
+  cmake_host_system_information(RESULT cores QUERY NUMBER_OF_LOGICAL_CORES)
+  zarv_run_logged("${zarv_web_log}" "Building ${freetype}"
+                  ${CMAKE_COMMAND} --build "${zarv_web}/freetype-work/build" --parallel ${cores} --target install)
+  file(COPY "${source}/LICENSE.TXT" "${source}/docs/FTL.TXT" DESTINATION "${zarv_freetype_prefix}/licence")
+
+  # SFML's source, copied where it is not already the build's own, then mended
+  zarv_pinned_source(source ZARV_SFML_SOURCE "${zarv_sfml_url}" ${zarv_sfml_sha256} "${zarv_web}/sfml-work")
+  string(FIND "${source}" "${zarv_web}/sfml-work/source/" at)
+  if(NOT at EQUAL 0)
+    file(COPY "${source}" DESTINATION "${zarv_web}/sfml-work/source")
+    get_filename_component(name "${source}" NAME)
+    set(source "${zarv_web}/sfml-work/source/${name}")
+  endif()
+  find_program(PATCH_EXECUTABLE patch REQUIRED)
+  zarv_run_logged("${zarv_web_log}" "Patching SFML ${ZARV_SFML_PINNED_VERSION} for the browser with"
+                  ${PATCH_EXECUTABLE} --batch --forward -p1 -d "${source}" -i "${zarv_web_patch}")
+  file(MAKE_DIRECTORY "${zarv_sfml_prefix}")
+  file(COPY "${source}/license.md" DESTINATION "${zarv_sfml_prefix}")
+  file(WRITE "${zarv_web}/source-dir" "${source}")
+  file(WRITE "${zarv_web}/stamp" "${zarv_web_stamp}")
+endif()
+
+# The backend's files are copied in on every configure, so that a change to one builds again
+file(READ "${zarv_web}/source-dir" ZARV_WEB_SFML_SOURCE)
+file(COPY ${zarv_web_backend} DESTINATION "${ZARV_WEB_SFML_SOURCE}/src/SFML/Window/Emscripten")
+set(ZARV_WEB_FREETYPE "${zarv_freetype_prefix}")
+add_subdirectory(cmake/sfml-web "${zarv_web}/sfml-build")

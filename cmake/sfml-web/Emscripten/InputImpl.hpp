@@ -1,0 +1,47 @@
+// The browser's keyboard and mouse for SFML: there is no device to ask, so the
+// state is kept from the canvas's own events, which WindowImplEmscripten passes on.
+
+#ifndef SFML_INPUTIMPLEMSCRIPTEN_HPP
+#define SFML_INPUTIMPLEMSCRIPTEN_HPP
+
+#include <SFML/System/String.hpp>
+#include <SFML/System/Vector2.hpp>
+#include <SFML/Window/Keyboard.hpp>
+#include <SFML/Window/Mouse.hpp>
+
+namespace sf
+{
+class WindowBase;
+
+namespace priv
+{
+class InputImpl
+{
+public:
+    static bool isKeyPressed(Keyboard::Key key);
+    static bool isKeyPressed(Keyboard::Scancode code);
+    static Keyboard::Key localize(Keyboard::Scancode code);
+    static Keyboard::Scancode delocalize(Keyboard::Key key);
+    static String getDescription(Keyboard::Scancode code);
+    static void setVirtualKeyboardVisible(bool visible);
+    static bool isMouseButtonPressed(Mouse::Button button);
+    static Vector2i getMousePosition();
+    static Vector2i getMousePosition(const WindowBase& relativeTo);
+    static void setMousePosition(const Vector2i& position);
+    static void setMousePosition(const Vector2i& position, const WindowBase& relativeTo);
+    static bool isTouchDown(unsigned int finger);
+    static Vector2i getTouchPosition(unsigned int finger);
+    static Vector2i getTouchPosition(unsigned int finger, const WindowBase& relativeTo);
+
+    // Fed by the canvas's events
+    static Keyboard::Key keyFromEvent(const char* key, const char* code);
+    static void setKeyPressed(Keyboard::Key key, bool pressed);
+    static void setMouseButtonPressed(Mouse::Button button, bool pressed);
+    static void setMousePosition(int x, int y);
+    static void releaseAll(); // the canvas lost the focus: its key-up events go elsewhere
+};
+
+} // namespace priv
+} // namespace sf
+
+#endif

@@ -1,0 +1,139 @@
+#include <SFML/Window/Emscripten/WebGLContext.hpp>
+
+#include <emscripten.h>
+#include <emscripten/html5_webgl.h>
+
+#include <GL/gl.h>
+
+#include <cstring>
+#include <string>
+
+// Emscripten's, which no header declares: WebGL's functions and the emulated ones by name
+extern "C" void* emscripten_GetProcAddress(const char* name);
+
+extern "C"
+{
+// library_sfml_window.js
+int sfCreateCanvasContext();
+void sfWaitForFrame(int animationFrame);
+}
+
+namespace
+{
+// A canvas has one WebGL context for good, and SFML makes its shared context
+// before any window asks for one: every SFML context is that one, made at
+// once with antialiasing, which the window then reports as it came out.
+EMSCRIPTEN_WEBGL_CONTEXT_HANDLE canvasContext = 0;
+
+// WebGL is OpenGL ES 2, with framebuffers and separate blending at its core;
+// to SFML's OpenGL ES 1 renderer those are extensions, so the context names them
+const GLubyte* getStringNamingCoreExtensions(GLenum name)
+{
+    static std::string extensions;
+    const GLubyte* string = glGetString(name);
+    if (name != GL_EXTENSIONS || string == NULL)
+        return string;
+    if (extensions.empty())
+        extensions = reinterpret_cast<const char*>(string) +
+                     std::string(" GL_OES_framebuffer_object GL_OES_blend_subtract GL_OES_blend_func_separate"
+                                 " GL_OES_blend_equation_separate");
+    return reinterpret_cast<const GLubyte*>(extensions.c_str());
+}
+
+// OpenGL draws with no texture where none is bound, but Emscripten's emulation
+// samples the missing one as black, which would draw every shape black: a
+// white pixel stands in for no texture instead
+void bindTextureOrWhite(GLenum target, GLuint texture)
+{
+    static GLuint white = 0;
+    if (target == GL_TEXTURE_2D && texture == 0)
+    {
+        if (white == 0)
+        {
+            const GLubyte pixel[4] = {255, 255, 255, 255};
+            glGenTextures(1, &white);
+            glBindTexture(GL_TEXTURE_2D, white);
+            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        }
+        texture = white;
+    }
+    glBindTexture(target, texture);
+}
+} // namespace
+
+namespace sf
+{
+namespace priv
+{
+
+WebGLContext::WebGLContext(WebGLContext*) : m_ownsFrame(false), m_verticalSync(true)
+{
+    attach();
+}
+
+WebGLContext::WebGLContext(WebGLContext*, const ContextSettings& settings, const WindowImpl*, unsigned int) :
+m_ownsFrame(true),
+m_verticalSync(true)
+{
+    m_settings = settings;
+    attach();
+}
+
+WebGLContext::WebGLContext(WebGLContext*, const ContextSettings& settings, unsigned int, unsigned int) :
+m_ownsFrame(false),
+m_verticalSync(true)
+{
+    m_settings = settings;
+    attach();
+}
+
+void WebGLContext::attach()
+{
+    if (canvasContext == 0)
+        canvasContext = sfCreateCanvasContext();
+    m_settings.depthBits = 0;
+    m_settings.stencilBits = 0;
+    m_settings.sRgbCapable = false;
+    m_settings.antialiasingLevel = 0;
+    if (canvasContext != 0 && emscripten_webgl_make_context_current(canvasContext) == EMSCRIPTEN_RESULT_SUCCESS)
+    {
+        GLint samples = 0;
+        glGetIntegerv(GL_SAMPLES, &samples);
+        m_settings.antialiasingLevel = static_cast<unsigned int>(samples);
+    }
+}
+
+GlFunctionPointer WebGLContext::getFunction(const char* name)
+{
+    if (std::strcmp(name, "glGetString") == 0)
+        return reinterpret_cast<GlFunctionPointer>(getStringNamingCoreExtensions);
+    if (std::strcmp(name, "glBindTexture") == 0)
+        return reinterpret_cast<GlFunctionPointer>(bindTextureOrWhite);
+    return reinterpret_cast<GlFunctionPointer>(emscripten_GetProcAddress(name));
+}
+
+bool WebGLContext::makeCurrent(bool current)
+{
+    if (canvasContext == 0)
+        return false;
+    // Made inactive, the one context stays current: nothing else could be
+    return !current || emscripten_webgl_make_context_current(canvasContext) == EMSCRIPTEN_RESULT_SUCCESS;
+}
+
+// The browser shows the frame when the page gets control back: wait for the
+// next animation frame, which paces the game as vertical sync does
+void WebGLContext::display()
+{
+    if (m_ownsFrame)
+        sfWaitForFrame(m_verticalSync ? 1 : 0);
+}
+
+void WebGLContext::setVerticalSyncEnabled(bool enabled)
+{
+    m_verticalSync = enabled;
+}
+
+} // namespace priv
+} // namespace sf
