@@ -17,11 +17,22 @@ the same way under Wine, in a Wine prefix of its own for every case.
 A game built for another processor runs through the emulator that --emulator
 names (qemu-aarch64-static for arm64), with every deadline ten times longer.
 
+The game built for the browser is played as a page: its folder served on
+127.0.0.1, opened in headless Chromium or in Firefox under Xvfb, driven by
+tests/web/drive.js (puppeteer-core) with real key events and clicks, its
+canvas looked at as above, and its sounds counted as its Web Audio starts
+them. No uncaught error and no console error may appear.
+
 Usage: end_to_end.py [--emulator PROGRAM] path/to/zarv [case ...]
        end_to_end.py path/to/zarv-<version>-win64.zip [case ...]
+       end_to_end.py --browser chromium|firefox path/to/index.html [case ...]
 """
 
 import array
+import base64
+import functools
+import http.server
+import json
 import math
 import os
 import resource
@@ -30,6 +41,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import traceback
 import zipfile
@@ -59,6 +71,7 @@ MENU_HZ = (560, 780)
 START_HZ = (780, 1450)
 STOP_HZ = (220, 560)
 BOUNCE_HZ = (1250, 1800)
+SOUND_FILES = {MENU_HZ: "menu.wav", START_HZ: "selected.wav", STOP_HZ: "stop.wav", BOUNCE_HZ: "zarv.wav"}
 
 
 class Failure(Exception):
@@ -182,8 +195,25 @@ class Recording:
                           % (name, pitch_range[0], pitch_range[1], self.sounds_since(mark)))
 
 
+def start_xvfb(screen):
+    """A fresh X server, and its DISPLAY. -noreset: by default the server
+    resets when its last client leaves, and refuses connections while it does."""
+    read_end, write_end = os.pipe()
+    xvfb = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % screen,
+         "-nolisten", "tcp", "-noreset"], pass_fds=[write_end],
+        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write_end)
+    with os.fdopen(read_end) as pipe:
+        display = pipe.readline().strip()
+    check(display, "Xvfb did not start")
+    return xvfb, ":" + display
+
+
 class Game:
     """build/zarv under its own Xvfb, in a working folder with the chosen assets."""
+
+    web = False
 
     def __init__(self, binary, assets=ASSETS, wrapper=(), args=(), tamper=None, sound=True,
                  screen=(WIDTH, HEIGHT), place=True, deadline=DEADLINE):
@@ -219,18 +249,8 @@ class Game:
             conf.write("[general]\ndrivers = wave\nchannels = mono\nsample-type = int16\n"
                        "frequency = 44100\ndither = false\n[wave]\nfile = %s\n" % self.recording.path)
 
-        # -noreset: by default the server resets when its last client leaves,
-        # and refuses connections while it does.
-        read_end, write_end = os.pipe()
-        self.xvfb = subprocess.Popen(
-            ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "%dx%dx24" % self.screen,
-             "-nolisten", "tcp", "-noreset"], pass_fds=[write_end],
-            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        os.close(write_end)
-        with os.fdopen(read_end) as pipe:
-            display = pipe.readline().strip()
-        check(display, "Xvfb did not start")
-        self.env = dict(os.environ, DISPLAY=":" + display,
+        self.xvfb, display = start_xvfb(self.screen)
+        self.env = dict(os.environ, DISPLAY=display,
                         ALSOFT_CONF=os.path.join(self.folder, "alsoft.conf"))
         self.env.pop("ALSOFT_DRIVERS", None)
         if not self.sound:
@@ -335,6 +355,177 @@ class Game:
         self.stderr.flush()
         self.stderr.seek(0)
         return self.stderr.read()
+
+
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+PAGE_FILES = ["index.html", "zarv.js", "zarv.wasm", "zarv.data"]
+DRIVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "web", "drive.js")
+# The browser's names for the keys the cases hold, where they differ from X's
+PAGE_KEYS = {"Up": "ArrowUp", "Down": "ArrowDown", "Return": "Enter"}
+PAGE_SCREEN = (1920, 1200)  # for Firefox, whose window then holds a page of 1280 x 800
+
+
+def wav_seconds(path):
+    """The length of a PCM WAV file, from its header."""
+    with open(path, "rb") as wav:
+        data = wav.read()
+    rate, = struct.unpack_from("<I", data, data.find(b"fmt ") + 12)
+    block, = struct.unpack_from("<H", data, data.find(b"fmt ") + 20)
+    size, = struct.unpack_from("<I", data, data.find(b"data") + 4)
+    return size / block / rate
+
+
+class QuietServer(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+class SoundLog:
+    """The page's sounds as its Web Audio starts them. A sound is told by the
+    length of its buffer, the file's own; its playback rate is the pitch the
+    game gave it, within the random detune of up to 7 %."""
+
+    def __init__(self, page, durations):
+        self.page = page
+        self.durations = durations
+
+    def mark(self):
+        return len(self.page.log()["sounds"])
+
+    def wait_for_sound(self, mark, pitch_range, name):
+        duration = self.durations[SOUND_FILES[pitch_range]]
+
+        def probe():
+            return [sound for sound in self.page.log()["sounds"][mark:]
+                    if abs(sound["duration"] - duration) < 0.001 and 0.93 <= sound["rate"] <= 1.07]
+        try:
+            return wait_for(name, probe, self.page.deadline)
+        except Failure:
+            raise Failure("did not hear %s (a %.3f s buffer); heard %s"
+                          % (name, duration, self.page.log()["sounds"][mark:]))
+
+
+class Page(Game):
+    """The game's page, served from a folder of its own on 127.0.0.1 and
+    opened in a browser through tests/web/drive.js; the same cases play it."""
+
+    web = True
+
+    def __init__(self, index, browser, tamper=None, webgl=True, expect_errors=False, deadline=DEADLINE):
+        self.site = os.path.dirname(index)
+        self.browser = browser
+        self.tamper = tamper
+        self.webgl = webgl
+        self.expect_errors = expect_errors  # a case that spoils the page on purpose
+        self.deadline = deadline
+        self.start_deadline = max(DEADLINE * 2, deadline)
+        self.wine = False
+        self.place = True
+        self.held = set()
+
+    def start(self):
+        self.xvfb = self.process = self.stderr = self.server = None
+        self.window = True
+        self.folder = tempfile.mkdtemp(prefix="zarv-web-")
+        site = os.path.join(self.folder, "site")
+        os.mkdir(site)
+        for name in PAGE_FILES:
+            shutil.copy(os.path.join(self.site, name), site)
+        if self.tamper:
+            self.tamper(site)
+        self.recording = SoundLog(self, {name: wav_seconds(os.path.join(self.site, name))
+                                         for name in SOUND_FILES.values()})
+        self.server = http.server.ThreadingHTTPServer(
+            ("127.0.0.1", 0), functools.partial(QuietServer, directory=site))
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+        self.env = dict(os.environ, HOME=self.folder, ZARV_NO_WEBGL="0" if self.webgl else "1")
+        self.env["NODE_PATH"] = os.environ.get("ZARV_WEB_TOOLS", os.path.join(SOURCE, "build", "web-tools",
+                                                                             "node_modules"))
+        if self.browser == "firefox":
+            self.xvfb, self.env["DISPLAY"] = start_xvfb(PAGE_SCREEN)
+        self.stderr = open(os.path.join(self.folder, "stderr.txt"), "w+")
+        url = "http://127.0.0.1:%d/index.html" % self.server.server_address[1]
+        self.process = subprocess.Popen(["node", DRIVER, self.browser, url], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=self.stderr, env=self.env, text=True)
+        wait_for("the page to load", lambda: self.command("eval document.readyState") == "complete",
+                 self.start_deadline)
+        return self
+
+    def command(self, line):
+        check(self.process.poll() is None, "the browser's driver ended:\n" + self.driver_messages())
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        answer = self.process.stdout.readline()
+        check(answer, "the browser's driver ended:\n" + self.driver_messages())
+        value = json.loads(answer)
+        if isinstance(value, dict) and "error" in value:
+            raise Failure("%s: %s" % (line[:60], value["error"]))
+        return value
+
+    def driver_messages(self):
+        self.stderr.flush()
+        self.stderr.seek(0)
+        return self.stderr.read()[-3000:]
+
+    def shown(self, notice):
+        """Whether one of the page's notices (loading, click-to-play, ended, failed) shows."""
+        return self.command("eval !document.getElementById(%s).hidden" % json.dumps(notice))
+
+    def log(self):
+        return self.command("log")
+
+    def hold(self, key):
+        self.command("keydown " + PAGE_KEYS.get(key, key))
+        self.held.add(key)
+
+    def release(self, key):
+        self.command("keyup " + PAGE_KEYS.get(key, key))
+        self.held.discard(key)
+
+    def png(self):
+        return base64.b64decode(self.command("shot"))
+
+    def screenshot(self):
+        rgb = subprocess.run(["convert", "png:-", "-depth", "8", "rgb:-"], input=self.png(), check=True,
+                             capture_output=True, timeout=TOOL_DEADLINE).stdout
+        check(len(rgb) == WIDTH * HEIGHT * 3, "screenshot of unexpected size %d" % len(rgb))
+        return Screenshot(rgb)
+
+    def save_screenshot(self, path):
+        with open(path, "wb") as png:
+            png.write(self.png())
+
+    def exit_status(self, deadline=None):
+        """0 once the page says that the game has ended; a page has no other status."""
+        wait_for("the page to say that the game has ended", lambda: self.shown("ended"), deadline or self.deadline)
+        return 0
+
+    def messages(self):
+        return "\n".join("%s: %s" % (m["type"], m["text"]) for m in self.log()["messages"])
+
+    def stop(self):
+        if self.process and self.process.poll() is None:
+            try:
+                for key in list(self.held):
+                    self.release(key)
+            except Exception:  # the browser may be gone already: stop it all the same
+                pass
+            self.process.stdin.close()
+            try:
+                self.process.wait(timeout=TOOL_DEADLINE)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        if self.server:
+            self.server.shutdown()
+            self.server.server_close()
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+        if self.stderr:
+            self.stderr.close()
+        shutil.rmtree(self.folder, ignore_errors=True)
 
 
 # What the screen shows
@@ -490,9 +681,35 @@ def keys_typed_elsewhere_do_nothing(game):
     wait_for("the focus back on the game", game.place_window, game.start_deadline)
 
 
+def keys_typed_into_the_page_do_nothing(game):
+    """A text box on the page takes the focus from the canvas with a real
+    click, and gets S, Return and Escape: the page says "click to play", and
+    the game, which hears only its canvas's keys, takes none of them. A
+    click on the canvas gives it the focus back."""
+    game.command("eval (() => { const box = document.createElement('input'); box.id = 'elsewhere';"
+                 " box.style = 'position: fixed; left: 0; top: 0'; document.body.appendChild(box); })()")
+    game.command("click #elsewhere")
+    wait_for('"click to play"', lambda: game.shown("click-to-play"), game.deadline)
+    for key in ("s", "Return", "Escape"):
+        game.hold(key)
+    for _ in range(10):
+        shot = game.screenshot()
+        check(menu_shown(shot) and highlighted_option(shot) == 1, "keys typed into a text box reached the game")
+    for key in ("s", "Return", "Escape"):
+        game.release(key)
+    check(game.command("eval document.getElementById('elsewhere').value") == "s",
+          "the text box did not get its key")
+    check(not game.shown("ended"), "Escape typed into a text box ended the game")
+    game.command("click #canvas")
+    wait_for('"click to play" to go', lambda: not game.shown("click-to-play"), game.deadline)
+
+
 def case_menu_keys_sounds_and_screens(game):
     wait_for("the menu", lambda: menu_shown(game.screenshot()), game.deadline)
-    keys_typed_elsewhere_do_nothing(game)
+    if game.web:
+        keys_typed_into_the_page_do_nothing(game)
+    else:
+        keys_typed_elsewhere_do_nothing(game)
 
     mark = game.recording.mark()
     game.press_until("s", "the highlight to move down",
@@ -597,12 +814,70 @@ CASES = [
 ]
 
 
+def case_page_ends_and_plays_again(game):
+    """Escape ends the game's loop as on the desktop: the page says so, and its
+    button starts the game again from the menu."""
+    wait_for("the menu", lambda: menu_shown(game.screenshot()), game.deadline)
+    game.press_until("Escape", "the game to end", lambda: game.shown("ended"))
+    game.command("click #play-again")
+    wait_for("the menu again", lambda: not game.shown("ended") and menu_shown(game.screenshot()),
+             game.start_deadline)
+
+
+def case_page_without_its_data(game):
+    """A data file that does not load is said on the page, not left a blank canvas."""
+    wait_for("the page to say that zarv.data did not load", lambda: game.shown("failed"), game.start_deadline)
+    text = game.command("eval document.getElementById('failed').textContent")
+    check("zarv.data" in text, "the page says: " + text)
+
+
+def case_page_without_webgl(game):
+    """A browser without WebGL gets a sentence, and the game is not loaded at all."""
+    wait_for("the page to say that it needs WebGL", lambda: game.shown("failed"), game.start_deadline)
+    check("WebGL" in game.command("eval document.getElementById('failed').textContent"), "no word of WebGL")
+    check(game.command("eval typeof Module") == "undefined", "the game was loaded all the same")
+
+
+def remove_data(site):
+    os.remove(os.path.join(site, "zarv.data"))
+
+
+# The page's own cases, with the desktop's that hold there
+PAGE_CASES = [
+    (case_menu_looks_right, {}),
+    (case_menu_keys_sounds_and_screens, {}),
+    (case_untouched_serve_costs_both_sides_a_point, {}),
+    (case_cpu_meets_the_first_serve, {}),
+    (case_players_steer_their_own_paddles, {}),
+    (case_page_ends_and_plays_again, {}),
+    (case_page_without_its_data, dict(tamper=remove_data, expect_errors=True)),
+    (case_page_without_webgl, dict(webgl=False, expect_errors=True)),
+]
+
+
 SANITIZER_REPORTS = ("ERROR: AddressSanitizer", "ERROR: LeakSanitizer", "runtime error:")
+
+
+def end_page_session(game):
+    """A page's session ends with Escape and the page saying that the game has
+    ended; the audio that the first key started is running, and no uncaught
+    error or console error appeared."""
+    if not game.expect_errors:
+        if not game.shown("ended"):
+            game.press_until("Escape", "the game to end", lambda: game.shown("ended"))
+        def audio_running():
+            contexts = game.command("eval window.zarvLog.contexts.map(context => context.state)")
+            return contexts and all(state == "running" for state in contexts)
+        wait_for("the page's audio to run", audio_running, game.deadline)
+        errors = [m for m in game.log()["messages"] if m["type"] in ("error", "pageerror")]
+        check(not errors, "the page reported errors:\n" + game.messages())
 
 
 def end_session(game):
     """Every session ends the way a player ends it: Escape, and exit status 0,
     with nothing reported by the sanitizers when the game was built with them."""
+    if game.web:
+        return end_page_session(game)
     if game.process.poll() is None:
         if not game.place:  # keys count only with the focus
             game.xdotool("windowfocus", "--sync", game.window)
@@ -623,6 +898,9 @@ def keep_evidence(game, name):
             game.save_screenshot(os.path.join(folder, "screen.png"))
     except Exception:  # the window may be gone, or never came: keep the rest anyway
         pass
+    if game.web and game.process and game.process.poll() is None:
+        with open(os.path.join(folder, "console.txt"), "w") as console:
+            console.write(game.messages())
     for kept in ("stderr.txt", "mixed.wav", "valgrind.txt"):
         if os.path.exists(os.path.join(game.folder, kept)):
             shutil.copy(os.path.join(game.folder, kept), folder)
@@ -647,8 +925,12 @@ def unpack_windows_zip(path, into):
 def main():
     arguments = sys.argv[1:]
     emulated = {}
+    cases, play = CASES, Game
     if arguments[:1] == ["--emulator"]:
         emulated = dict(wrapper=[arguments[1]], deadline=EMULATED_DEADLINE)
+        arguments = arguments[2:]
+    elif arguments[:1] == ["--browser"]:
+        cases, play = PAGE_CASES, functools.partial(Page, browser=arguments[1])
         arguments = arguments[2:]
     binary = os.path.abspath(arguments[0])
     wanted = arguments[1:]
@@ -657,12 +939,12 @@ def main():
         binary = unpack_windows_zip(binary, unpacked.name)
         print("PASS the zip's files", flush=True)
     passed = failed = 0
-    for case, options in CASES:
+    for case, options in cases:
         if wanted and case.__name__ not in wanted:
             continue
         started = time.monotonic()
         try:
-            game = Game(binary, **emulated, **options)
+            game = play(binary, **emulated, **options)
             try:
                 game.start()
                 case(game)

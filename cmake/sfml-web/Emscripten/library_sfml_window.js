@@ -10,11 +10,29 @@ mergeInto(LibraryManager.library, {
     return GL.currentContext.handle;
   },
 
-  sfWaitForFrame__deps: ['$Asyncify'],
+  // Once main has waited for a frame, it runs on from the browser's frames,
+  // and Emscripten 3.1.6 does nothing when it then returns: that return ends
+  // the program as a main that returns at once does (static destructors,
+  // Module.onExit).
+  $sfFrameLoop: {watching: false},
+  sfWaitForFrame__deps: ['$Asyncify', '$sfFrameLoop'],
   sfWaitForFrame: function(animationFrame) {
     return Asyncify.handleSleep(function(wakeUp) {
-      if (animationFrame) requestAnimationFrame(function() { wakeUp(); });
-      else setTimeout(wakeUp, 0);
+      function resume() {
+        if (!sfFrameLoop.watching) {
+          sfFrameLoop.watching = true;
+          Asyncify.whenDone().then(function(status) {
+            try {
+              exit(status);
+            } catch (e) {
+              if (!(e instanceof ExitStatus)) throw e;
+            }
+          });
+        }
+        wakeUp();
+      }
+      if (animationFrame) requestAnimationFrame(resume);
+      else setTimeout(resume, 0);
     });
   },
 });
