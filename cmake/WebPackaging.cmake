@@ -23,3 +23,9 @@ install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES "${zarv_sfml_prefix}/license.md" DESTINATION licenses RENAME SFML.txt)
 install(FILES "${zarv_freetype_prefix}/licence/FTL.TXT" DESTINATION licenses RENAME FreeType.txt)
 install(FILES packaging/licenses/OpenSans.txt DESTINATION licenses)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME zarv)
+set(CPACK_PACKAGE_FILE_NAME zarv-${PROJECT_VERSION}-web)
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY OFF) # index.html at the top
+include(CPack)
