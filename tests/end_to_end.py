@@ -434,7 +434,8 @@ class Page(Game):
         if self.tamper:
             self.tamper(site)
         self.recording = SoundLog(self, {name: wav_seconds(os.path.join(self.site, name))
-                                         for name in SOUND_FILES.values()})
+                                         for name in SOUND_FILES.values()
+                                         if os.path.exists(os.path.join(self.site, name))})
         self.server = http.server.ThreadingHTTPServer(
             ("127.0.0.1", 0), functools.partial(QuietServer, directory=site))
         threading.Thread(target=self.server.serve_forever, daemon=True).start()

@@ -31,9 +31,10 @@ in the fresh root of the release it was built for, passes that release's
 lintian and installs with apt where the others of its architecture do not,
 starts from its menu entry's command (an arm64 one, added as a foreign
 architecture, through the emulator), shows the menu, exits 0 on Escape, and
-apt remove leaves none of its files; the zip and the three tarballs built
-again from another clone come out byte for byte the same, and the source
-tarball holds exactly the tracked files.
+apt remove leaves none of its files; the two zips and the three tarballs
+built again from another clone come out byte for byte the same, and the source
+tarball holds exactly the tracked files. The page's zip holds its files, and
+served from a folder it shows the menu in headless Chromium and ends on Escape.
 
 The game runs under its own Xvfb, driven and watched as in end_to_end.py.
 
@@ -65,8 +66,8 @@ import traceback
 import zipfile
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from end_to_end import (DEADLINE, EMULATED_DEADLINE, MENU_HZ, Failure, Game, check,  # noqa: E402
-                        highlighted_option, keep_evidence, menu_shown, wait_for)
+from end_to_end import (DEADLINE, EMULATED_DEADLINE, MENU_HZ, PAGE_FILES, Failure, Game, Page, check,  # noqa: E402
+                        end_session, highlighted_option, keep_evidence, menu_shown, wait_for)
 
 SOUNDS = ["menu.wav", "selected.wav", "stop.wav", "zarv.wav"]
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -531,6 +532,10 @@ def release_files(dist):
     return version, debs, "zarv-%s.tar.gz" % version, "zarv-%s-win64.zip" % version
 
 
+def web_zip():
+    return "zarv-%s-web.zip" % project_version()
+
+
 def unpack(tarball, into):
     with tarfile.open(tarball) as archive:
         safe = {"filter": "data"} if hasattr(tarfile, "data_filter") else {}
@@ -548,7 +553,8 @@ def case_checksums(dist, scratch):
     portables = [os.path.basename(portable_tarball(dist, processor)[0]) for processor in PORTABLE_PROCESSORS]
     with open(os.path.join(dist, "SHA256SUMS")) as f:
         listed = sorted(line.split(None, 1)[1].lstrip("*") for line in f.read().splitlines())
-    check(listed == sorted(debs + [tarball, zip_name] + portables) == sorted(set(os.listdir(dist)) - {"SHA256SUMS"}),
+    check(listed == sorted(debs + [tarball, zip_name, web_zip()] + portables)
+          == sorted(set(os.listdir(dist)) - {"SHA256SUMS"}),
           "SHA256SUMS lists %s; dist holds %s" % (listed, sorted(os.listdir(dist))))
     run("sha256sum", "--check", "--strict", "SHA256SUMS", cwd=dist)
     # One package for each release and architecture
@@ -772,6 +778,9 @@ def case_zip_and_tarball_again(dist, scratch):
     run(os.path.join(copy, "scripts", "build-windows"), cwd=copy,
         env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
     check_same(os.path.join(dist, zip_name), os.path.join(copy, "build-windows", zip_name))
+    run(os.path.join(copy, "scripts", "build-web"), cwd=copy,
+        env={k: v for k, v in os.environ.items() if k != "SOURCE_DATE_EPOCH"})
+    check_same(os.path.join(dist, web_zip()), os.path.join(copy, "build-web", web_zip()))
     for arch in sorted(EMULATORS):
         again = os.path.join(copy, "debs-" + arch)
         run(os.path.join(copy, "scripts", "build-deb"), "--release", "--arch", arch, again, cwd=copy,
@@ -794,7 +803,31 @@ def case_zip_and_tarball_again(dist, scratch):
           % (sorted(set(held) - set(tracked)), sorted(set(tracked) - set(held))))
 
 
-RELEASE_CASES = {"checksums": case_checksums, "portable tarballs": case_portable_tarballs,
+# The page's files, with index.html at the top of its zip, as itch.io's HTML upload wants
+WEB_ZIP = PAGE_FILES + ["LICENSE.txt"] + ["licenses/%s.txt" % name for name in ("SFML", "FreeType", "OpenSans")]
+
+
+def case_web_zip(dist, scratch):
+    """The page's zip holds its files and nothing else; unpacked and served,
+    it shows the menu in headless Chromium, and Escape ends the game."""
+    with zipfile.ZipFile(os.path.join(dist, web_zip())) as archive:
+        names = sorted(name for name in archive.namelist() if not name.endswith("/"))
+        check(names == sorted(WEB_ZIP), "the page's zip holds %s" % names)
+        archive.extractall(scratch)
+    page = Page(os.path.join(scratch, "index.html"), browser="chromium")
+    try:
+        page.start()
+        wait_for("the menu", lambda: menu_shown(page.screenshot()) and highlighted_option(page.screenshot()) == 1,
+                 page.start_deadline)
+        end_session(page)
+    except Exception:
+        keep_evidence(page, "release_web_zip")
+        raise
+    finally:
+        page.stop()
+
+
+RELEASE_CASES = {"checksums": case_checksums, "web zip": case_web_zip, "portable tarballs": case_portable_tarballs,
                  "fresh roots": case_fresh_roots, "zip and tarballs again": case_zip_and_tarball_again}
 
 
