@@ -13,6 +13,10 @@ endforeach()
 target_link_options(zarv PRIVATE ${zarv_web_assets} -sEXIT_RUNTIME=1 -sALLOW_MEMORY_GROWTH=1
                     "-sEXPORTED_RUNTIME_METHODS=[]" -sENVIRONMENT=web)
 set_property(TARGET zarv APPEND PROPERTY LINK_DEPENDS ${zarv_sound_files} "${CMAKE_BINARY_DIR}/segoeui.ttf")
+add_custom_command(TARGET zarv POST_BUILD
+  COMMAND ${CMAKE_COMMAND} -DJS=${CMAKE_BINARY_DIR}/zarv.js -DDATA=${CMAKE_BINARY_DIR}/zarv.data
+          -P ${CMAKE_SOURCE_DIR}/cmake/WebPackageId.cmake
+  COMMENT "Naming the page's data by its contents")
 
 configure_file(packaging/web/index.html "${CMAKE_BINARY_DIR}/index.html" COPYONLY)
 
