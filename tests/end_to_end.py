@@ -285,6 +285,10 @@ class Game:
         if self.wine and self.env:  # Wine's own processes, before their X server goes
             for option in ("-k", "-w"):
                 subprocess.run([self.wine_server, option], env=self.env, timeout=TOOL_DEADLINE)
+        self.remove_the_rest()
+
+    def remove_the_rest(self):
+        """The X server, the log and the working folder, once the game is gone."""
         if self.xvfb:
             self.xvfb.terminate()
             self.xvfb.wait()
@@ -521,12 +525,7 @@ class Page(Game):
         if self.server:
             self.server.shutdown()
             self.server.server_close()
-        if self.xvfb:
-            self.xvfb.terminate()
-            self.xvfb.wait()
-        if self.stderr:
-            self.stderr.close()
-        shutil.rmtree(self.folder, ignore_errors=True)
+        self.remove_the_rest()
 
 
 # What the screen shows
