@@ -4,29 +4,40 @@
 Each figure is taken side by side with its reference in the same run, since
 the machine is shared and an absolute figure alone says little: the game's
 logic per kind of frame, the game's whole frames against a bare window under
-Xvfb, key polling against the frame it sits in, and start-up and memory
-against SFML's own Pong example, built here from Debian's libsfml-doc.
+Xvfb, key polling against the frame it sits in, start-up and memory against
+SFML's own Pong example, built here from Debian's libsfml-doc, and the page
+built for the browser against the desktop game: its download, its load to the
+first frame and its frames in headless Chromium.
 
 Usage: run.py BUILD_DIR [--quick]. The table also goes to
-BUILD_DIR/benchmark-report.md.
+BUILD_DIR/benchmark-report.md. The page is BUILD_DIR/web/zarv-*-web.zip, as
+scripts/build-web BUILD_DIR/web leaves it; without it that part is left out.
 """
 
 import datetime
+import functools
 import glob
 import gzip
+import http.server
 import json
 import os
 import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
+import threading
 import time
+import zipfile
 
+SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PONG_SOURCE = "/usr/share/doc/libsfml-dev/examples/pong"
 FULL = dict(logic=["--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
-            frame_rounds=20, startups=9, peer_seconds=60, session_seconds=300, settle_seconds=60)
+            frame_rounds=20, startups=9, peer_seconds=60, session_seconds=300, settle_seconds=60,
+            page_sessions=9)
 QUICK = dict(logic=["--benchmark_min_time=0.1"],
-             frame_rounds=5, startups=3, peer_seconds=10, session_seconds=30, settle_seconds=10)
+             frame_rounds=5, startups=3, peer_seconds=10, session_seconds=30, settle_seconds=10,
+             page_sessions=3)
 
 
 def log(message):
@@ -246,6 +257,261 @@ def run_memory(build, pong, settings):
     return results
 
 
+# The page: the web zip's files served on 127.0.0.1 and played in headless
+# Chromium through tests/web/drive.js (puppeteer-core, from scripts/web-tools)
+
+DRIVER = os.path.join(SOURCE, "tests", "web", "drive.js")
+PAGE_FILES = ["index.html", "zarv.js", "zarv.wasm", "zarv.data"]  # what a browser fetches of the zip
+# A new page's first serve goes the CPU's way and it meets it: the ball is live
+# at least 30 frames before that bounce and 60 after it, until it reaches
+# blue's side, where nobody steers
+BEFORE_BOUNCE, AFTER_BOUNCE = 25, 50
+# Each frame's start (its animation frame's callback) and its end (the game's
+# request for the next one), in the page's clock
+RECORD_FRAMES = ("(() => { const log = window.zarvLog, request = window.requestAnimationFrame;"
+                 " log.starts = []; log.ends = [];"
+                 " window.requestAnimationFrame = function (callback) { log.ends.push(performance.now());"
+                 " return request.call(window, (t) => { log.starts.push(performance.now()); callback(t); }); };"
+                 " return true; })()")
+RENDERER = ("(() => { const gl = document.getElementById('canvas').getContext('webgl');"
+            " const debug = gl.getExtension('WEBGL_debug_renderer_info');"
+            " return {renderer: gl.getParameter(debug ? debug.UNMASKED_RENDERER_WEBGL : gl.RENDERER),"
+            " samples: gl.getParameter(gl.SAMPLES)}; })()")
+
+
+# What the browser's frames cost with nothing drawn, as the bare window of
+# section 2 does on the desktop: a canvas of the game's size and WebGL
+# settings, cleared to the game's backdrop in every animation frame
+BARE_PAGE = """<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8"><title>Bare</title><link rel="icon" href="data:,">
+<style>html, body { margin: 0; background: #4c4a48; } canvas { display: block; }</style></head>
+<body><canvas id="canvas" width="1280" height="720"></canvas><script>
+var gl = document.getElementById('canvas').getContext('webgl',
+                                                      {antialias: true, alpha: false, depth: false, stencil: false});
+window.zarvLog.ends = [];
+(function frame() {
+  gl.clearColor(76 / 255, 74 / 255, 72 / 255, 1);
+  gl.clear(gl.COLOR_BUFFER_BIT);
+  window.zarvLog.ends.push(performance.now());
+  requestAnimationFrame(frame);
+}());
+</script></body></html>
+"""
+BARE_FRAMES = 75
+
+
+def find_page(build):
+    found = sorted(glob.glob(os.path.join(build, "web", "zarv-*-web.zip")))
+    if not found:
+        log("no %s/web/zarv-*-web.zip: run scripts/build-web %s/web to measure the page" % (build, build))
+        return None
+    return found[-1]
+
+
+class QuietServer(http.server.SimpleHTTPRequestHandler):
+    def log_message(self, *args):
+        pass
+
+
+def process_cpu(root):
+    """CPU seconds (user and system) of root's descendants by Chromium's kind
+    of process: "gpu-process", "renderer", "utility" and the browser's own."""
+    parents, kinds = {}, {}
+    for name in filter(str.isdigit, os.listdir("/proc")):
+        try:
+            with open("/proc/%s/stat" % name) as stat:
+                fields = stat.read().rsplit(")", 1)[1].split()
+            with open("/proc/%s/cmdline" % name) as cmdline:
+                words = cmdline.read().replace("\0", " ").split()
+        except OSError:  # a process that has just ended
+            continue
+        parents[int(name)] = int(fields[1])
+        kind = next((word[len("--type="):] for word in words if word.startswith("--type=")), "browser")
+        kinds[int(name)] = (kind, (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK"))
+    totals = {}
+    for pid, (kind, seconds) in kinds.items():
+        ancestor = parents.get(pid)
+        while ancestor and ancestor != root:
+            ancestor = parents.get(ancestor)
+        if ancestor == root:
+            totals[kind] = totals.get(kind, 0.0) + seconds
+    return totals
+
+
+class Browser:
+    """The page in a headless Chromium of its own, with a new profile each
+    time: every load is a first visit, with nothing cached."""
+
+    def __init__(self, site):
+        self.site = site
+
+    def __enter__(self):
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
+                                                      functools.partial(QuietServer, directory=self.site))
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+        self.home = tempfile.mkdtemp(prefix="zarv-bench-")
+        env = dict(os.environ, HOME=self.home, NODE_PATH=os.path.join(SOURCE, "build", "web-tools", "node_modules"))
+        self.stderr = tempfile.TemporaryFile("w+")
+        url = "http://127.0.0.1:%d/index.html" % self.server.server_address[1]
+        self.process = subprocess.Popen(["node", DRIVER, "chromium", url], stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, stderr=self.stderr, env=env, text=True)
+        return self
+
+    def command(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        answer = self.process.stdout.readline()
+        if not answer:
+            self.stderr.seek(0)
+            raise RuntimeError("tests/web/drive.js ended:\n" + self.stderr.read()[-3000:])
+        value = json.loads(answer)
+        if isinstance(value, dict) and "error" in value:
+            raise RuntimeError("%s: %s" % (line[:60], value["error"]))
+        return value
+
+    def wait_for(self, what, expression, seconds=60, navigating=False):
+        """With navigating, an answer from a page that is being replaced is an error, and ignored."""
+        deadline = time.monotonic() + seconds
+        while True:
+            try:
+                value = self.command("eval " + expression)
+            except RuntimeError:
+                if not navigating:
+                    raise
+                value = None
+            if value:
+                return value
+            if time.monotonic() > deadline:
+                raise RuntimeError("timed out waiting for " + what)
+            time.sleep(0.02)
+
+    def __exit__(self, *exception):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(timeout=60)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+        self.server.shutdown()
+        self.server.server_close()
+        self.stderr.close()
+        shutil.rmtree(self.home, ignore_errors=True)
+
+
+def page_session(site):
+    """One load of the page and a reload, then a "Player v CPU" game started
+    with Return. The first frame is the game's first request for an animation
+    frame (drive.js notes the moment), counted by performance.now() from the
+    navigation's start. Then the frames around the CPU's return of the first
+    serve, as Chromium paces them, and the CPU time that Chromium's processes
+    spend in the frames after that bounce."""
+    with Browser(site) as page:
+        result = dict(first_frame=page.wait_for("the first frame", "window.zarvLog.firstFrame"))
+        timing = page.command("eval performance.getEntriesByType('resource')"
+                              ".map(entry => [entry.name.split('/').pop(), entry.startTime, entry.responseEnd])")
+        result["asked"] = next(start for name, start, _ in timing if name == "zarv.js")
+        result["fetched"] = max(end for _, _, end in timing)
+        # A second visit: the files revalidated in the browser's cache, its GPU process up
+        page.command("eval setTimeout(() => location.reload(), 0), true")
+        result["reloaded"] = page.wait_for("the reloaded page's first frame",
+                                           "performance.getEntriesByType('navigation')[0].type === 'reload'"
+                                           " && window.zarvLog.firstFrame", navigating=True)
+        result["renderer"] = page.command("eval " + RENDERER)
+        page.command("eval " + RECORD_FRAMES)
+        mark = page.command("eval window.zarvLog.sounds.length")
+        page.command("keydown Enter")
+        try:
+            page.wait_for("the game to start", "window.zarvLog.sounds.length > %d" % mark)
+        finally:
+            page.command("keyup Enter")
+        # The first bounce's sound starts in the frame that bounces
+        bounce, first = page.wait_for("the CPU's return of the serve", "window.zarvLog.sounds.length > %d"
+                                      " && [window.zarvLog.sounds[%d].at, window.zarvLog.ends.length]"
+                                      % (mark + 1, mark + 1))
+        cpu_before = process_cpu(page.process.pid)
+        last = page.wait_for("the frames after the bounce", "window.zarvLog.ends.filter(end => end > %r).length"
+                             " > %d && window.zarvLog.ends.length" % (bounce, AFTER_BOUNCE))
+        cpu_after = process_cpu(page.process.pid)
+        ends, starts = page.command("eval [window.zarvLog.ends, window.zarvLog.starts]")
+    hit = next(i for i, end in enumerate(ends) if end > bounce)
+    frames = range(hit - BEFORE_BOUNCE, hit + AFTER_BOUNCE + 1)
+    result["intervals"] = [ends[i] - ends[i - 1] for i in frames]
+    result["busy"] = [ends[i] - starts[i - 1] for i in frames]
+    result["cpu_frames"] = last - first
+    result["cpu"] = {kind: seconds - cpu_before.get(kind, 0.0) for kind, seconds in cpu_after.items()}
+    return result
+
+
+def bare_session(site):
+    """The bare page's frames, as the game's are measured: BARE_FRAMES of
+    them after the first second, and the CPU time spent meanwhile."""
+    with Browser(site) as page:
+        page.wait_for("the first frame", "window.zarvLog.firstFrame")
+        time.sleep(1)
+        first = page.command("eval window.zarvLog.ends.length")
+        cpu_before = process_cpu(page.process.pid)
+        last = page.wait_for("the bare page's frames", "window.zarvLog.ends.length > %d"
+                             " && window.zarvLog.ends.length" % (first + BARE_FRAMES))
+        cpu_after = process_cpu(page.process.pid)
+        ends = page.command("eval window.zarvLog.ends")
+    return dict(intervals=[ends[i] - ends[i - 1] for i in range(first + 1, first + BARE_FRAMES + 1)],
+                cpu_frames=last - first,
+                cpu={kind: seconds - cpu_before.get(kind, 0.0) for kind, seconds in cpu_after.items()})
+
+
+def frame_figures(sessions):
+    intervals = [value for s in sessions for value in s["intervals"]]
+    frames = sum(s["cpu_frames"] for s in sessions)
+    kinds = {kind for s in sessions for kind in s["cpu"]}
+    return dict(median=statistics.median(intervals), p99=percentile(intervals, 0.99),
+                mean=statistics.mean(intervals), count=len(intervals), cpu_frames=frames,
+                cpu_ms={kind: 1000 * sum(s["cpu"].get(kind, 0.0) for s in sessions) / frames for kind in kinds})
+
+
+def percentile(values, fraction):
+    ordered = sorted(values)
+    return ordered[round(fraction * (len(ordered) - 1))]
+
+
+def run_page(build, zip_path, settings):
+    site = os.path.join(build, "web", "site")
+    shutil.rmtree(site, ignore_errors=True)
+    with zipfile.ZipFile(zip_path) as archive:
+        archive.extractall(site)
+        unpacked = sum(entry.file_size for entry in archive.infolist())
+    version = subprocess.run(["chromium", "--version"], capture_output=True, text=True).stdout
+    results = dict(zip_name=os.path.basename(zip_path), zip_bytes=os.path.getsize(zip_path), unpacked_bytes=unpacked,
+                   chromium=version.split(" built")[0].strip(), files={})
+    for name in PAGE_FILES:
+        with open(os.path.join(site, name), "rb") as page_file:
+            data = page_file.read()
+        results["files"][name] = dict(bytes=len(data), gzip=len(gzip.compress(data, compresslevel=6)))
+
+    bare_site = os.path.join(build, "web", "bare")
+    os.makedirs(bare_site, exist_ok=True)
+    with open(os.path.join(bare_site, "index.html"), "w") as bare_page:
+        bare_page.write(BARE_PAGE)
+
+    sessions, bare = [], []
+    for number in range(settings["page_sessions"] + 1):  # alternately, so both meet the same noise
+        log("  page session %d of %d" % (number + 1, settings["page_sessions"] + 1))
+        sessions.append(page_session(site))
+        if number % 3 == 0:
+            bare.append(bare_session(bare_site))
+    loads = sessions[1:]  # the first load reads the files from the disk, into its cache
+    results["loads"], results["games"] = len(loads), len(sessions)
+    results["first_frame"] = statistics.median(s["first_frame"] for s in loads)
+    results["reloaded"] = statistics.median(s["reloaded"] for s in loads)
+    results["asked"] = statistics.median(s["asked"] for s in loads)
+    results["fetched"] = statistics.median(s["fetched"] for s in loads)
+    results["renderer"] = sessions[-1]["renderer"]
+    results["frame"], results["bare"] = frame_figures(sessions), frame_figures(bare)
+    busy = [value for s in sessions for value in s["busy"]]
+    results["busy"] = dict(median=statistics.median(busy), p99=percentile(busy, 0.99))
+    return results
+
+
 # The table
 
 def verdict(met):
@@ -265,7 +531,13 @@ def duration(value_ms):
     return ms(value_ms)
 
 
-def table(build, settings, quick, logic, info, frames, startup, memory, machine):
+def size(value):
+    if value < 10000:
+        return "{:,} bytes".format(value).replace(",", " ")
+    return "{:,} bytes ({:.2f} MB)".format(value, value / 1e6).replace(",", " ")
+
+
+def table(build, settings, quick, logic, info, frames, startup, memory, page, machine):
     rows = []
 
     def row(what, zarv, beside="", ratio="", target="", met=""):
@@ -367,6 +639,75 @@ def table(build, settings, quick, logic, info, frames, startup, memory, machine)
         "%+d kB" % (memory["settled_kb"] - memory["start_kb"]), "at the first frame of play: %.1f MiB"
         % (memory["start_kb"] / 1024))
 
+    if page is None:
+        section("6. The page: not built (no %s/web/zarv-*-web.zip)" % os.path.basename(build))
+    else:
+        section("6. The page in headless %s against the desktop game, both drawn by software GL on the CPU: "
+                "the page's WebGL on %s (%d samples a pixel), the desktop's OpenGL on llvmpipe"
+                % (page["chromium"], page["renderer"]["renderer"], page["renderer"]["samples"]))
+        target_bytes = 2.5e6
+        row("download: the zip, `%s`, as uploaded" % page["zip_name"], size(page["zip_bytes"]),
+            "its files unpacked: %s" % size(page["unpacked_bytes"]),
+            "%.0f %%" % (100 * page["zip_bytes"] / page["unpacked_bytes"]), "≤ 2.5 MB compressed",
+            verdict(page["zip_bytes"] <= target_bytes))
+        served = sum(f["gzip"] for f in page["files"].values())
+        plain_bytes = sum(f["bytes"] for f in page["files"].values())
+        row("download: what a browser fetches (%s), each gzip-compressed at level 6 as a static server sends it"
+            % ", ".join(PAGE_FILES), size(served), "uncompressed: %s" % size(plain_bytes),
+            "%.0f %%" % (100 * served / plain_bytes), "≤ 2.5 MB compressed", verdict(served <= target_bytes))
+        for name, sizes in page["files"].items():
+            row("part: `%s`, gzip" % name, size(sizes["gzip"]), "uncompressed: %s" % size(sizes["bytes"]),
+                "%.0f %%" % (100 * sizes["gzip"] / served))
+        first, game_start = page["first_frame"], startup["game"]
+        row("navigation to the first menu frame, each load a new browser profile (median of %d)" % page["loads"],
+            ms(first), "desktop game in this run, process start to its first frame: %s" % ms(game_start),
+            "%.2f×" % (first / game_start), "≤ 1.5 s", verdict(first <= 1500))
+        parts = [("`index.html` and its script, up to its request for `zarv.js` (its test for WebGL makes "
+                  "Chromium's first WebGL context, and so sets up its GPU process on SwiftShader)", page["asked"]),
+                 ("`zarv.js`, `zarv.wasm` and `zarv.data` fetched from 127.0.0.1, up to the last one's `responseEnd`",
+                  page["fetched"] - page["asked"]),
+                 ("from there to the first frame: the wasm compiled and started, `setupScene()`, the first "
+                  "`runFrame()`", first - page["fetched"])]
+        for what, value in parts:
+            row("part: " + what, ms(value), "", "%.0f %%" % (100 * value / first))
+        row("the same page reloaded at once in the same browser: its files revalidated, its GPU process up",
+            ms(page["reloaded"]), "first load: %s" % ms(first), "%.2f×" % (page["reloaded"] / first))
+        web, desktop = page["frame"], frames["game_live_frame"]
+        capped = " (Chromium's cap: the frame may cost less)" if web["median"] < 17.5 else ""
+        row("live frame of a \"Player v CPU\" rally as Chromium paces it, 60 a second at most: from one of the "
+            "game's requests for an animation frame to the next, median / 99th percentile (frames a second from "
+            "the mean; %d frames about the CPU's return of the serve, %d games)%s"
+            % (web["count"], page["games"], capped),
+            "%.2f / %.2f ms (%.0f fps)" % (web["median"], web["p99"], 1000 / web["mean"]),
+            "desktop game's live frame in this run, unthrottled, under Xvfb on llvmpipe: %.2f / %.2f ms (%.0f fps)"
+            % (desktop["median"], desktop["p99"], 1000 / desktop["mean"]),
+            "%.2f×" % (web["median"] / desktop["median"]), "≤ 2× the desktop's",
+            verdict(web["median"] <= 2 * desktop["median"]))
+        cpu = web["cpu_ms"]
+        for kinds, what in [(["gpu-process"], "Chromium's GPU process (SwiftShader runs the game's WebGL calls, "
+                              "resolves the samples, composites the page)"),
+                            (["renderer"], "the page's renderer process (the game's wasm and JavaScript, its WebGL "
+                              "calls queued for the GPU process)"),
+                            ([kind for kind in cpu if kind not in ("gpu-process", "renderer")],
+                             "the browser's own process and its utility processes (network, audio)")]:
+            row("part: CPU time a frame in %s, over %d live frames" % (what, web["cpu_frames"]),
+                "%.2f ms" % sum(cpu.get(kind, 0.0) for kind in kinds),
+                "whole page frame %.2f ms, on %s cores" % (web["median"], machine["cores"]))
+        busy = page["busy"]
+        row("part: the page's main thread, from the animation frame's callback to the game's next request",
+            "%.2f / %.2f ms" % (busy["median"], busy["p99"]),
+            "whole page frame %.2f ms" % web["median"], "%.0f %%" % (100 * busy["median"] / web["median"]))
+        bare_page, bare_window = page["bare"], frames["bare_frame"]
+        row("bare page: a canvas of the game's size and WebGL settings cleared in every animation frame, median / "
+            "99th percentile (%d frames)" % bare_page["count"],
+            "%.2f / %.2f ms (%.0f fps)" % (bare_page["median"], bare_page["p99"], 1000 / bare_page["mean"]),
+            "desktop bare window in this run: %.2f / %.2f ms (%.0f fps)"
+            % (bare_window["median"], bare_window["p99"], 1000 / bare_window["mean"]),
+            "%.2f×" % (bare_page["median"] / bare_window["median"]))
+        bare_gpu, game_gpu = bare_page["cpu_ms"].get("gpu-process", 0.0), cpu.get("gpu-process", 0.0)
+        row("bare page, part: CPU time a frame in Chromium's GPU process", "%.2f ms" % bare_gpu,
+            "the game's page: %.2f ms" % game_gpu, "%.0f %%" % (100 * bare_gpu / game_gpu) if game_gpu else "")
+
     heading = ["## Benchmarks", ""]
     if quick:
         heading += ["**QUICK RUN (`--quick`): shortened durations and fewer samples; not the figures to quote.**", ""]
@@ -411,11 +752,16 @@ def main():
     pong = build_pong(build)
     log("Start-up")
     startup = run_startup(build, pong, settings)
+    page_zip = find_page(build)
+    page = None
+    if page_zip:
+        log("The page in headless Chromium")
+        page = run_page(build, page_zip, settings)
     log("Memory")
     memory = run_memory(build, pong, settings)
     machine["load_end"] = "%.1f" % os.getloadavg()[0]
 
-    report = table(build, settings, quick, logic, info, frames, startup, memory, machine)
+    report = table(build, settings, quick, logic, info, frames, startup, memory, page, machine)
     path = os.path.join(build, "benchmark-report.md")
     with open(path, "w") as out:
         out.write(report)
