@@ -2,9 +2,7 @@
 
 #include <cstring>
 
-namespace sf
-{
-namespace priv
+namespace sf::priv
 {
 namespace
 {
@@ -47,42 +45,67 @@ Keyboard::Key fromName(const char* name)
     return Keyboard::Unknown;
 }
 
+bool startsWith(const char* name, const char* prefix)
+{
+    return std::strncmp(name, prefix, std::strlen(prefix)) == 0;
+}
+
+// The one digit that follows the prefix, as in "Numpad7"; -1 for any other name
+int digitAfter(const char* name, const char* prefix)
+{
+    const std::size_t length = std::strlen(prefix);
+    if (!startsWith(name, prefix) || name[length] < '0' || name[length] > '9' || name[length + 1] != '\0')
+        return -1;
+    return name[length] - '0';
+}
+
+Keyboard::Key letterOrDigit(char c)
+{
+    if (c >= 'a' && c <= 'z')
+        return static_cast<Keyboard::Key>(Keyboard::A + (c - 'a'));
+    if (c >= 'A' && c <= 'Z')
+        return static_cast<Keyboard::Key>(Keyboard::A + (c - 'A'));
+    if (c >= '0' && c <= '9')
+        return static_cast<Keyboard::Key>(Keyboard::Num0 + (c - '0'));
+    return Keyboard::Unknown;
+}
+
+// "F1" to "F15"
+Keyboard::Key functionKey(const char* key)
+{
+    if (key[0] != 'F' || key[1] < '1' || key[1] > '9')
+        return Keyboard::Unknown;
+    const int number = key[2] == '\0' ? key[1] - '0' : (key[1] - '0') * 10 + (key[2] - '0');
+    if (number > 15 || (key[2] != '\0' && (key[2] < '0' || key[2] > '9' || key[3] != '\0')))
+        return Keyboard::Unknown;
+    return static_cast<Keyboard::Key>(Keyboard::F1 + (number - 1));
+}
+
 } // namespace
 
 // Letters and digits as the layout names them, like SFML's keys on the
 // desktop; the rest by name, and by position where the layout has no Latin name
 Keyboard::Key InputImpl::keyFromEvent(const char* key, const char* code)
 {
-    if (std::strncmp(code, "Numpad", 6) == 0 && code[6] >= '0' && code[6] <= '9' && code[7] == '\0')
-        return static_cast<Keyboard::Key>(Keyboard::Numpad0 + (code[6] - '0'));
-    if (std::strncmp(code, "Shift", 5) == 0 || std::strncmp(code, "Control", 7) == 0 ||
-        std::strncmp(code, "Alt", 3) == 0 || std::strncmp(code, "Meta", 4) == 0 ||
-        std::strncmp(code, "Numpad", 6) == 0)
+    const int numpad = digitAfter(code, "Numpad");
+    if (numpad >= 0)
+        return static_cast<Keyboard::Key>(Keyboard::Numpad0 + numpad);
+    if (startsWith(code, "Shift") || startsWith(code, "Control") || startsWith(code, "Alt") ||
+        startsWith(code, "Meta") || startsWith(code, "Numpad"))
         return fromName(code);
-    if (key[0] != '\0' && key[1] == '\0')
-    {
-        const char c = key[0];
-        if (c >= 'a' && c <= 'z')
-            return static_cast<Keyboard::Key>(Keyboard::A + (c - 'a'));
-        if (c >= 'A' && c <= 'Z')
-            return static_cast<Keyboard::Key>(Keyboard::A + (c - 'A'));
-        if (c >= '0' && c <= '9')
-            return static_cast<Keyboard::Key>(Keyboard::Num0 + (c - '0'));
-    }
-    if (key[0] == 'F' && key[1] >= '1' && key[1] <= '9')
-    {
-        const int number = key[2] == '\0' ? key[1] - '0' : (key[1] - '0') * 10 + (key[2] - '0');
-        if (number >= 1 && number <= 15 && (key[2] == '\0' || key[3] == '\0'))
-            return static_cast<Keyboard::Key>(Keyboard::F1 + (number - 1));
-    }
+    const Keyboard::Key typed = key[0] != '\0' && key[1] == '\0' ? letterOrDigit(key[0]) : Keyboard::Unknown;
+    if (typed != Keyboard::Unknown)
+        return typed;
+    const Keyboard::Key function = functionKey(key);
+    if (function != Keyboard::Unknown)
+        return function;
     const Keyboard::Key named = fromName(key);
     if (named != Keyboard::Unknown)
         return named;
-    if (std::strncmp(code, "Key", 3) == 0 && code[3] >= 'A' && code[3] <= 'Z' && code[4] == '\0')
-        return static_cast<Keyboard::Key>(Keyboard::A + (code[3] - 'A'));
-    if (std::strncmp(code, "Digit", 5) == 0 && code[5] >= '0' && code[5] <= '9' && code[6] == '\0')
-        return static_cast<Keyboard::Key>(Keyboard::Num0 + (code[5] - '0'));
-    return Keyboard::Unknown;
+    if (startsWith(code, "Key") && code[3] >= 'A' && code[3] <= 'Z' && code[4] == '\0')
+        return letterOrDigit(code[3]);
+    const int digit = digitAfter(code, "Digit");
+    return digit >= 0 ? static_cast<Keyboard::Key>(Keyboard::Num0 + digit) : Keyboard::Unknown;
 }
 
 void InputImpl::setKeyPressed(Keyboard::Key key, bool pressed)
@@ -113,27 +136,27 @@ bool InputImpl::isKeyPressed(Keyboard::Key key)
     return key >= 0 && key < Keyboard::KeyCount && keysPressed[key];
 }
 
-bool InputImpl::isKeyPressed(Keyboard::Scancode)
+bool InputImpl::isKeyPressed(Keyboard::Scancode /*code*/)
 {
     return false;
 }
 
-Keyboard::Key InputImpl::localize(Keyboard::Scancode)
+Keyboard::Key InputImpl::localize(Keyboard::Scancode /*code*/)
 {
     return Keyboard::Unknown;
 }
 
-Keyboard::Scancode InputImpl::delocalize(Keyboard::Key)
+Keyboard::Scancode InputImpl::delocalize(Keyboard::Key /*key*/)
 {
     return Keyboard::Scan::Unknown;
 }
 
-String InputImpl::getDescription(Keyboard::Scancode)
+String InputImpl::getDescription(Keyboard::Scancode /*code*/)
 {
     return String();
 }
 
-void InputImpl::setVirtualKeyboardVisible(bool)
+void InputImpl::setVirtualKeyboardVisible(bool /*visible*/)
 {
 }
 
@@ -148,33 +171,32 @@ Vector2i InputImpl::getMousePosition()
     return mousePosition;
 }
 
-Vector2i InputImpl::getMousePosition(const WindowBase&)
+Vector2i InputImpl::getMousePosition(const WindowBase& /*relativeTo*/)
 {
     return mousePosition;
 }
 
-void InputImpl::setMousePosition(const Vector2i&)
+void InputImpl::setMousePosition(const Vector2i& /*position*/)
 {
 }
 
-void InputImpl::setMousePosition(const Vector2i&, const WindowBase&)
+void InputImpl::setMousePosition(const Vector2i& /*position*/, const WindowBase& /*relativeTo*/)
 {
 }
 
-bool InputImpl::isTouchDown(unsigned int)
+bool InputImpl::isTouchDown(unsigned int /*finger*/)
 {
     return false;
 }
 
-Vector2i InputImpl::getTouchPosition(unsigned int)
+Vector2i InputImpl::getTouchPosition(unsigned int /*finger*/)
 {
     return Vector2i();
 }
 
-Vector2i InputImpl::getTouchPosition(unsigned int, const WindowBase&)
+Vector2i InputImpl::getTouchPosition(unsigned int /*finger*/, const WindowBase& /*relativeTo*/)
 {
     return Vector2i();
 }
 
-} // namespace priv
-} // namespace sf
+} // namespace sf::priv

@@ -5,9 +5,7 @@
 EM_JS(int, sfScreenWidth, (), { return screen.width; });
 EM_JS(int, sfScreenHeight, (), { return screen.height; });
 
-namespace sf
-{
-namespace priv
+namespace sf::priv
 {
 
 // The screen the page is shown on; a page has no video modes of its own
@@ -21,5 +19,4 @@ VideoMode VideoModeImpl::getDesktopMode()
     return VideoMode(static_cast<unsigned int>(sfScreenWidth()), static_cast<unsigned int>(sfScreenHeight()));
 }
 
-} // namespace priv
-} // namespace sf
+} // namespace sf::priv

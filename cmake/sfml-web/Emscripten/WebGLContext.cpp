@@ -31,7 +31,7 @@ const GLubyte* getStringNamingCoreExtensions(GLenum name)
 {
     static std::string extensions;
     const GLubyte* string = glGetString(name);
-    if (name != GL_EXTENSIONS || string == NULL)
+    if (name != GL_EXTENSIONS || string == nullptr)
         return string;
     if (extensions.empty())
         extensions = reinterpret_cast<const char*>(string) +
@@ -63,17 +63,16 @@ void bindTextureOrWhite(GLenum target, GLuint texture)
 }
 } // namespace
 
-namespace sf
-{
-namespace priv
+namespace sf::priv
 {
 
-WebGLContext::WebGLContext(WebGLContext*) : m_ownsFrame(false), m_verticalSync(true)
+WebGLContext::WebGLContext(WebGLContext* /*shared*/) : m_ownsFrame(false), m_verticalSync(true)
 {
     attach();
 }
 
-WebGLContext::WebGLContext(WebGLContext*, const ContextSettings& settings, const WindowImpl*, unsigned int) :
+WebGLContext::WebGLContext(WebGLContext* /*shared*/, const ContextSettings& settings, const WindowImpl* /*owner*/,
+                           unsigned int /*bitsPerPixel*/) :
 m_ownsFrame(true),
 m_verticalSync(true)
 {
@@ -81,7 +80,8 @@ m_verticalSync(true)
     attach();
 }
 
-WebGLContext::WebGLContext(WebGLContext*, const ContextSettings& settings, unsigned int, unsigned int) :
+WebGLContext::WebGLContext(WebGLContext* /*shared*/, const ContextSettings& settings, unsigned int /*width*/,
+                           unsigned int /*height*/) :
 m_ownsFrame(false),
 m_verticalSync(true)
 {
@@ -135,5 +135,4 @@ void WebGLContext::setVerticalSyncEnabled(bool enabled)
     m_verticalSync = enabled;
 }
 
-} // namespace priv
-} // namespace sf
+} // namespace sf::priv

@@ -16,18 +16,18 @@ const char* const canvas = "#canvas";
 // browser's shortcuts with Ctrl, Alt or Meta work as on any page.
 bool pageKeepsKey(const EmscriptenKeyboardEvent& event, sf::Keyboard::Key key)
 {
-    return key == sf::Keyboard::Tab || (key >= sf::Keyboard::F1 && key <= sf::Keyboard::F12) || event.ctrlKey ||
-           event.altKey || event.metaKey;
+    return key == sf::Keyboard::Tab || (key >= sf::Keyboard::F1 && key <= sf::Keyboard::F12) || event.ctrlKey != 0 ||
+           event.altKey != 0 || event.metaKey != 0;
 }
 
 sf::Uint32 firstCodePoint(const char* utf8)
 {
-    const unsigned char lead = static_cast<unsigned char>(utf8[0]);
-    int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    const auto lead = static_cast<unsigned char>(utf8[0]);
+    const int length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     sf::Uint32 point = length == 1 ? lead : lead & (0x7F >> length);
     for (int i = 1; i < length; ++i)
     {
-        const unsigned char next = static_cast<unsigned char>(utf8[i]);
+        const auto next = static_cast<unsigned char>(utf8[i]);
         if ((next & 0xC0) != 0x80)
             return 0;
         point = (point << 6) | (next & 0x3F);
@@ -41,13 +41,11 @@ EM_JS(void, sfFocusCanvas, (), { Module['canvas'].focus(); });
 EM_JS(void, sfSetPageTitle, (const char* title), { document.title = UTF8ToString(title); });
 EM_JS(void, sfSetCanvasCursor, (int visible), { Module['canvas'].style.cursor = visible ? "" : "none"; });
 
-namespace sf
-{
-namespace priv
+namespace sf::priv
 {
 
-WindowImplEmscripten::WindowImplEmscripten(VideoMode mode, const String& title, unsigned long,
-                                           const ContextSettings&) :
+WindowImplEmscripten::WindowImplEmscripten(VideoMode mode, const String& title, unsigned long /*style*/,
+                                           const ContextSettings& /*settings*/) :
 m_size(mode.width, mode.height),
 m_keyRepeat(true)
 {
@@ -56,7 +54,7 @@ m_keyRepeat(true)
     listen(true);
 }
 
-WindowImplEmscripten::WindowImplEmscripten(WindowHandle) : m_size(), m_keyRepeat(true)
+WindowImplEmscripten::WindowImplEmscripten(WindowHandle /*handle*/) : m_keyRepeat(true)
 {
     int width = 0;
     int height = 0;
@@ -73,10 +71,10 @@ WindowImplEmscripten::~WindowImplEmscripten()
 
 void WindowImplEmscripten::listen(bool on)
 {
-    void* self = on ? this : NULL;
-    em_key_callback_func key = on ? onKey : NULL;
-    em_mouse_callback_func mouse = on ? onMouse : NULL;
-    em_focus_callback_func focus = on ? onFocus : NULL;
+    void* self = on ? this : nullptr;
+    const em_key_callback_func key = on ? onKey : nullptr;
+    const em_mouse_callback_func mouse = on ? onMouse : nullptr;
+    const em_focus_callback_func focus = on ? onFocus : nullptr;
     emscripten_set_keydown_callback(canvas, self, EM_TRUE, key);
     emscripten_set_keyup_callback(canvas, self, EM_TRUE, key);
     emscripten_set_mousemove_callback(canvas, self, EM_TRUE, mouse);
@@ -95,22 +93,22 @@ EM_BOOL WindowImplEmscripten::onKey(int type, const EmscriptenKeyboardEvent* eve
     const bool pressed = type == EMSCRIPTEN_EVENT_KEYDOWN;
     InputImpl::setKeyPressed(key, pressed);
 
-    if (!pressed || !event->repeat || self.m_keyRepeat)
+    if (!pressed || event->repeat == 0 || self.m_keyRepeat)
     {
-        Event keyEvent;
+        Event keyEvent{};
         keyEvent.type = pressed ? Event::KeyPressed : Event::KeyReleased;
         keyEvent.key.code = key;
         keyEvent.key.scancode = Keyboard::Scan::Unknown;
-        keyEvent.key.alt = event->altKey;
-        keyEvent.key.control = event->ctrlKey;
-        keyEvent.key.shift = event->shiftKey;
-        keyEvent.key.system = event->metaKey;
+        keyEvent.key.alt = event->altKey != 0;
+        keyEvent.key.control = event->ctrlKey != 0;
+        keyEvent.key.shift = event->shiftKey != 0;
+        keyEvent.key.system = event->metaKey != 0;
         self.pushEvent(keyEvent);
     }
     const Uint32 text = firstCodePoint(event->key);
-    if (pressed && text >= 0x20 && !event->ctrlKey && !event->altKey && !event->metaKey)
+    if (pressed && text >= 0x20 && event->ctrlKey == 0 && event->altKey == 0 && event->metaKey == 0)
     {
-        Event textEvent;
+        Event textEvent{};
         textEvent.type = Event::TextEntered;
         textEvent.text.unicode = text;
         self.pushEvent(textEvent);
@@ -129,7 +127,7 @@ EM_BOOL WindowImplEmscripten::onMouse(int type, const EmscriptenMouseEvent* even
     const int y = cssHeight > 0 ? static_cast<int>(event->targetY * self.m_size.y / cssHeight) : 0;
     InputImpl::setMousePosition(x, y);
 
-    Event mouseEvent;
+    Event mouseEvent{};
     switch (type)
     {
         case EMSCRIPTEN_EVENT_MOUSEDOWN:
@@ -163,10 +161,10 @@ EM_BOOL WindowImplEmscripten::onMouse(int type, const EmscriptenMouseEvent* even
     return EM_FALSE; // a click still gives the canvas the focus
 }
 
-EM_BOOL WindowImplEmscripten::onFocus(int type, const EmscriptenFocusEvent*, void* window)
+EM_BOOL WindowImplEmscripten::onFocus(int type, const EmscriptenFocusEvent* /*event*/, void* window)
 {
     WindowImplEmscripten& self = *static_cast<WindowImplEmscripten*>(window);
-    Event focusEvent;
+    Event focusEvent{};
     focusEvent.type = type == EMSCRIPTEN_EVENT_FOCUS ? Event::GainedFocus : Event::LostFocus;
     if (focusEvent.type == Event::LostFocus)
         InputImpl::releaseAll();
@@ -180,7 +178,7 @@ void WindowImplEmscripten::processEvents()
 
 WindowHandle WindowImplEmscripten::getSystemHandle() const
 {
-    return NULL;
+    return nullptr;
 }
 
 // The canvas stands where the page puts it
@@ -189,7 +187,7 @@ Vector2i WindowImplEmscripten::getPosition() const
     return Vector2i();
 }
 
-void WindowImplEmscripten::setPosition(const Vector2i&)
+void WindowImplEmscripten::setPosition(const Vector2i& /*position*/)
 {
 }
 
@@ -210,11 +208,11 @@ void WindowImplEmscripten::setTitle(const String& title)
     sfSetPageTitle(reinterpret_cast<const char*>(utf8.c_str()));
 }
 
-void WindowImplEmscripten::setIcon(unsigned int, unsigned int, const Uint8*)
+void WindowImplEmscripten::setIcon(unsigned int /*width*/, unsigned int /*height*/, const Uint8* /*pixels*/)
 {
 }
 
-void WindowImplEmscripten::setVisible(bool)
+void WindowImplEmscripten::setVisible(bool /*visible*/)
 {
 }
 
@@ -223,11 +221,11 @@ void WindowImplEmscripten::setMouseCursorVisible(bool visible)
     sfSetCanvasCursor(visible ? 1 : 0);
 }
 
-void WindowImplEmscripten::setMouseCursorGrabbed(bool)
+void WindowImplEmscripten::setMouseCursorGrabbed(bool /*grabbed*/)
 {
 }
 
-void WindowImplEmscripten::setMouseCursor(const CursorImpl&)
+void WindowImplEmscripten::setMouseCursor(const CursorImpl& /*cursor*/)
 {
 }
 
@@ -246,5 +244,4 @@ bool WindowImplEmscripten::hasFocus() const
     return sfCanvasHasFocus() != 0;
 }
 
-} // namespace priv
-} // namespace sf
+} // namespace sf::priv
