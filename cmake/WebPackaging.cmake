@@ -1,7 +1,9 @@
 # The page: zarv.js and zarv.wasm, the font and the sounds packed in
-# zarv.data, index.html, and the licences of everything in it. `cmake
-# --install` lays it out under the prefix; scripts/build-web zips it with
-# index.html at the top, as itch.io's HTML upload wants.
+# zarv.data, index.html with its own script and style, each but index.html
+# named by its contents (in page/ of the build), and the licences of
+# everything in it. `cmake --install` lays it out under the prefix;
+# scripts/build-web zips it with index.html at the top, as itch.io's HTML
+# upload wants.
 
 set(zarv_web_assets "")
 foreach(asset IN LISTS zarv_sound_files ITEMS "${CMAKE_BINARY_DIR}/segoeui.ttf")
@@ -9,20 +11,19 @@ foreach(asset IN LISTS zarv_sound_files ITEMS "${CMAKE_BINARY_DIR}/segoeui.ttf")
   list(APPEND zarv_web_assets "SHELL:--preload-file ${asset}@/${name}")
 endforeach()
 # The game's loop ends when its window closes, as on the desktop: main returns
-# and the page is told (Module.onExit)
+# and the page is told (Module.onExit). No eval() or new Function, which the
+# page's Content-Security-Policy forbids.
 target_link_options(zarv PRIVATE ${zarv_web_assets} -sEXIT_RUNTIME=1 -sALLOW_MEMORY_GROWTH=1
-                    "-sEXPORTED_RUNTIME_METHODS=[]" -sENVIRONMENT=web)
+                    "-sEXPORTED_RUNTIME_METHODS=[]" -sENVIRONMENT=web -sDYNAMIC_EXECUTION=0)
+set(zarv_page_sources web/page/index.html web/page/page.js web/page/page.css)
 set_property(TARGET zarv APPEND PROPERTY LINK_DEPENDS ${zarv_sound_files} "${CMAKE_BINARY_DIR}/segoeui.ttf")
-add_custom_command(TARGET zarv POST_BUILD
-  COMMAND ${CMAKE_COMMAND} -DJS=${CMAKE_BINARY_DIR}/zarv.js -DDATA=${CMAKE_BINARY_DIR}/zarv.data
-          -P ${CMAKE_SOURCE_DIR}/cmake/WebPackageId.cmake
-  COMMENT "Naming the page's data by its contents")
+# Laid out again on every build, which takes a moment: the game or the page's own files may have changed
+add_custom_target(zarv_page ALL
+  COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DPAGE=${CMAKE_SOURCE_DIR}/web/page
+          -DOUT=${CMAKE_BINARY_DIR}/page -P ${CMAKE_SOURCE_DIR}/cmake/WebPageFiles.cmake
+  DEPENDS zarv ${zarv_page_sources} COMMENT "Laying out the page, its files named by their contents")
 
-configure_file(packaging/web/index.html "${CMAKE_BINARY_DIR}/index.html" COPYONLY)
-
-install(FILES "${CMAKE_BINARY_DIR}/index.html" "${CMAKE_BINARY_DIR}/zarv.js" "${CMAKE_BINARY_DIR}/zarv.wasm"
-              "${CMAKE_BINARY_DIR}/zarv.data"
-        DESTINATION .)
+install(DIRECTORY "${CMAKE_BINARY_DIR}/page/" DESTINATION .)
 install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES "${zarv_sfml_prefix}/license.md" DESTINATION licenses RENAME SFML.txt)
 install(FILES "${zarv_freetype_prefix}/licence/FTL.TXT" DESTINATION licenses RENAME FreeType.txt)

@@ -1,9 +1,9 @@
 # SFML for the browser: the pinned SFML's own sources built with Emscripten
-# (cmake/sfml-web/), with FreeType from Debian's source, pinned like it. The
-# source is unpacked into the build tree and mended there: the patch teaches
-# its platform switches the browser, and the backend SFML has none of there
-# (the canvas as its window, WebGL as its context, keys from the page's
-# events) goes in beside its own.
+# (web/CMakeLists.txt), with FreeType from Debian's source, pinned like it.
+# The source is unpacked into the build tree and mended there: the patch
+# teaches its platform switches the browser. The backend SFML has none of
+# there (the canvas as its window, WebGL as its context, keys from the page's
+# events) is compiled where it stands, in web/SFML/.
 
 include(cmake/PinnedSource.cmake)
 set(ZARV_FREETYPE_PINNED_VERSION 2.13.3)
@@ -17,9 +17,8 @@ set(zarv_web "${CMAKE_BINARY_DIR}/_deps/web")
 set(zarv_sfml_prefix "${zarv_web}/sfml") # SFML's licence, for the page's licences
 set(zarv_freetype_prefix "${zarv_web}/freetype")
 set(zarv_web_log "${zarv_web}/build.log")
-set(zarv_web_patch "${CMAKE_SOURCE_DIR}/cmake/sfml-web/sfml-${ZARV_SFML_PINNED_VERSION}-web.patch")
-file(GLOB zarv_web_backend "${CMAKE_SOURCE_DIR}/cmake/sfml-web/Emscripten/*")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${zarv_web_patch} ${zarv_web_backend})
+set(zarv_web_patch "${CMAKE_SOURCE_DIR}/web/sfml-${ZARV_SFML_PINNED_VERSION}-web.patch")
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${zarv_web_patch})
 file(SHA256 "${zarv_web_patch}" zarv_web_patch_hash)
 set(zarv_web_stamp "${ZARV_SFML_PINNED_VERSION} ${ZARV_FREETYPE_PINNED_VERSION} ${zarv_web_patch_hash} ${CMAKE_CXX_COMPILER}")
 if(EXISTS "${zarv_web}/stamp")
@@ -64,8 +63,6 @@ if(NOT zarv_web_built STREQUAL zarv_web_stamp)
   file(WRITE "${zarv_web}/stamp" "${zarv_web_stamp}")
 endif()
 
-# The backend's files are copied in on every configure, so that a change to one builds again
 file(READ "${zarv_web}/source-dir" ZARV_WEB_SFML_SOURCE)
-file(COPY ${zarv_web_backend} DESTINATION "${ZARV_WEB_SFML_SOURCE}/src/SFML/Window/Emscripten")
 set(ZARV_WEB_FREETYPE "${zarv_freetype_prefix}")
-add_subdirectory(cmake/sfml-web "${zarv_web}/sfml-build")
+add_subdirectory(web "${zarv_web}/sfml-build")

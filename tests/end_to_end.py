@@ -25,13 +25,12 @@ them. No uncaught error and no console error may appear.
 
 Usage: end_to_end.py [--emulator PROGRAM] path/to/zarv [case ...]
        end_to_end.py path/to/zarv-<version>-win64.zip [case ...]
-       end_to_end.py --browser chromium|firefox path/to/index.html [case ...]
+       end_to_end.py --browser chromium|firefox path/to/build-web/page/index.html [case ...]
 """
 
 import array
 import base64
 import functools
-import http.server
 import json
 import math
 import os
@@ -41,10 +40,12 @@ import struct
 import subprocess
 import sys
 import tempfile
-import threading
 import time
 import traceback
 import zipfile
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "web"))
+from browser import DriverError, Session, page_file, page_files  # noqa: E402
 
 DEADLINE = 30.0  # seconds; generous, so that a slow machine only makes it slower
 EMULATED_DEADLINE = DEADLINE * 10  # for a game run through an emulator: every frame is drawn by emulated Mesa
@@ -361,9 +362,6 @@ class Game:
         return self.stderr.read()
 
 
-SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-PAGE_FILES = ["index.html", "zarv.js", "zarv.wasm", "zarv.data"]
-DRIVER = os.path.join(os.path.dirname(os.path.abspath(__file__)), "web", "drive.js")
 # The browser's names for the keys the cases hold, where they differ from X's
 PAGE_KEYS = {"Up": "ArrowUp", "Down": "ArrowDown", "Return": "Enter"}
 PAGE_SCREEN = (1920, 1200)  # for Firefox, whose window then holds a page of 1280 x 800
@@ -377,11 +375,6 @@ def wav_seconds(path):
     block, = struct.unpack_from("<H", data, data.find(b"fmt ") + 20)
     size, = struct.unpack_from("<I", data, data.find(b"data") + 4)
     return size / block / rate
-
-
-class QuietServer(http.server.SimpleHTTPRequestHandler):
-    def log_message(self, *args):
-        pass
 
 
 class SoundLog:
@@ -415,8 +408,11 @@ class Page(Game):
 
     web = True
 
-    def __init__(self, index, browser, tamper=None, webgl=True, expect_errors=False, deadline=DEADLINE):
+    def __init__(self, index, browser, tamper=None, webgl=True, expect_errors=False, deadline=DEADLINE,
+                 sounds=None):
+        """sounds: the folder of the game's WAV files, where they are not beside index.html"""
         self.site = os.path.dirname(index)
+        self.sounds = sounds or self.site
         self.browser = browser
         self.tamper = tamper
         self.webgl = webgl
@@ -428,50 +424,33 @@ class Page(Game):
         self.held = set()
 
     def start(self):
-        self.xvfb = self.process = self.stderr = self.server = None
+        self.xvfb = self.process = self.stderr = self.session = None
         self.window = True
         self.folder = tempfile.mkdtemp(prefix="zarv-web-")
         site = os.path.join(self.folder, "site")
         os.mkdir(site)
-        for name in PAGE_FILES:
+        for name in page_files(self.site):
             shutil.copy(os.path.join(self.site, name), site)
         if self.tamper:
             self.tamper(site)
-        self.recording = SoundLog(self, {name: wav_seconds(os.path.join(self.site, name))
+        self.recording = SoundLog(self, {name: wav_seconds(os.path.join(self.sounds, name))
                                          for name in SOUND_FILES.values()
-                                         if os.path.exists(os.path.join(self.site, name))})
-        self.server = http.server.ThreadingHTTPServer(
-            ("127.0.0.1", 0), functools.partial(QuietServer, directory=site))
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-
-        self.env = dict(os.environ, HOME=self.folder, ZARV_NO_WEBGL="0" if self.webgl else "1")
-        self.env["NODE_PATH"] = os.environ.get("ZARV_WEB_TOOLS", os.path.join(SOURCE, "build", "web-tools",
-                                                                             "node_modules"))
+                                         if os.path.exists(os.path.join(self.sounds, name))})
+        self.env = dict(os.environ, ZARV_NO_WEBGL="0" if self.webgl else "1")
         if self.browser == "firefox":
             self.xvfb, self.env["DISPLAY"] = start_xvfb(PAGE_SCREEN)
         self.stderr = open(os.path.join(self.folder, "stderr.txt"), "w+")
-        url = "http://127.0.0.1:%d/index.html" % self.server.server_address[1]
-        self.process = subprocess.Popen(["node", DRIVER, self.browser, url], stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, stderr=self.stderr, env=self.env, text=True)
+        self.session = Session(site, self.browser, self.folder, self.env, self.stderr)
+        self.process = self.session.process
         wait_for("the page to load", lambda: self.command("eval document.readyState") == "complete",
                  self.start_deadline)
         return self
 
     def command(self, line):
-        check(self.process.poll() is None, "the browser's driver ended:\n" + self.driver_messages())
-        self.process.stdin.write(line + "\n")
-        self.process.stdin.flush()
-        answer = self.process.stdout.readline()
-        check(answer, "the browser's driver ended:\n" + self.driver_messages())
-        value = json.loads(answer)
-        if isinstance(value, dict) and "error" in value:
-            raise Failure("%s: %s" % (line[:60], value["error"]))
-        return value
-
-    def driver_messages(self):
-        self.stderr.flush()
-        self.stderr.seek(0)
-        return self.stderr.read()[-3000:]
+        try:
+            return self.session.command(line)
+        except DriverError as error:
+            raise Failure(str(error))
 
     def shown(self, notice):
         """Whether one of the page's notices (loading, click-to-play, ended, failed) shows."""
@@ -516,15 +495,8 @@ class Page(Game):
                     self.release(key)
             except Exception:  # the browser may be gone already: stop it all the same
                 pass
-            self.process.stdin.close()
-            try:
-                self.process.wait(timeout=TOOL_DEADLINE)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
-        if self.server:
-            self.server.shutdown()
-            self.server.server_close()
+        if self.session:
+            self.session.stop(TOOL_DEADLINE)
         self.remove_the_rest()
 
 
@@ -814,6 +786,11 @@ CASES = [
 ]
 
 
+INLINE_SCRIPT = ("(() => { const script = document.createElement('script');"
+                 " script.textContent = 'window.inlineRan = true'; document.body.appendChild(script);"
+                 " return window.inlineRan === true; })()")
+
+
 def case_page_ends_and_plays_again(game):
     """Escape ends the game's loop as on the desktop: the page says so, and its
     button starts the game again from the menu."""
@@ -825,21 +802,53 @@ def case_page_ends_and_plays_again(game):
 
 
 def case_page_without_its_data(game):
-    """A data file that does not load is said on the page, not left a blank canvas."""
-    wait_for("the page to say that zarv.data did not load", lambda: game.shown("failed"), game.start_deadline)
+    """A data file that does not load is said on the page, not left a blank
+    canvas. The page runs only its own files: a script put inline is refused."""
+    wait_for("the page to say that its data did not load", lambda: game.shown("failed"), game.start_deadline)
     text = game.command("eval document.getElementById('failed').textContent")
-    check("zarv.data" in text, "the page says: " + text)
+    check(page_file(game.site, "data") in text, "the page says: " + text)
+    check(not game.command("eval " + INLINE_SCRIPT), "an inline script ran")
+    check(wait_for("the refusal", lambda: game.log()["refused"], game.deadline) == ["script-src-elem: inline"],
+          "the page refused %s" % game.log()["refused"])
 
 
 def case_page_without_webgl(game):
-    """A browser without WebGL gets a sentence, and the game is not loaded at all."""
+    """A browser without WebGL gets a sentence, not the error that follows from it."""
     wait_for("the page to say that it needs WebGL", lambda: game.shown("failed"), game.start_deadline)
-    check("WebGL" in game.command("eval document.getElementById('failed').textContent"), "no word of WebGL")
-    check(game.command("eval typeof Module") == "undefined", "the game was loaded all the same")
+    check("WebGL" in game.command("eval document.getElementById('failed-text').textContent"), "no word of WebGL")
+
+
+def stopped_and_reloaded(game, fault, saying):
+    """After the fault, the page shows its notice and no other, and the game
+    says little more on the console; Reload brings the menu back."""
+    wait_for("the menu", lambda: menu_shown(game.screenshot()), game.deadline)
+    said = len(game.log()["messages"])
+    game.command("eval " + fault)
+    wait_for("the page to say " + saying, lambda: game.shown("failed"), game.deadline)
+    text = game.command("eval document.getElementById('failed-text').textContent")
+    check(saying in text, "the page says: " + text)
+    check(game.shown("reload") and not game.shown("ended"), "no Reload button, or the game's end shown too")
+    check(len(game.log()["messages"]) - said <= 2, "the console was flooded:\n" + game.messages())
+    game.command("click #reload")
+    wait_for("the menu again", lambda: not game.shown("failed") and menu_shown(game.screenshot()),
+             game.start_deadline)
+
+
+def case_page_says_a_fault_in_a_later_frame(game):
+    """Drawing that throws once the game runs stops it with a notice and a way back."""
+    stopped_and_reloaded(game, "(() => { const gl = document.getElementById('canvas').getContext('webgl');"
+                         " gl.drawArrays = gl.drawElements = () => { throw new Error('drawing failed'); }; })()",
+                         "drawing failed")
+
+
+def case_page_says_its_graphics_were_lost(game):
+    """A lost WebGL context (a GPU reset) is said, and a reload plays again."""
+    stopped_and_reloaded(game, "document.getElementById('canvas').getContext('webgl')"
+                         ".getExtension('WEBGL_lose_context').loseContext()", "graphics were reset")
 
 
 def remove_data(site):
-    os.remove(os.path.join(site, "zarv.data"))
+    os.remove(os.path.join(site, page_file(site, "data")))
 
 
 # The page's own cases, with the desktop's that hold there
@@ -850,6 +859,8 @@ PAGE_CASES = [
     (case_cpu_meets_the_first_serve, {}),
     (case_players_steer_their_own_paddles, {}),
     (case_page_ends_and_plays_again, {}),
+    (case_page_says_a_fault_in_a_later_frame, dict(expect_errors=True)),
+    (case_page_says_its_graphics_were_lost, {}),
     (case_page_without_its_data, dict(tamper=remove_data, expect_errors=True)),
     (case_page_without_webgl, dict(webgl=False, expect_errors=True)),
 ]
@@ -869,8 +880,10 @@ def end_page_session(game):
             contexts = game.command("eval window.zarvLog.contexts.map(context => context.state)")
             return contexts and all(state == "running" for state in contexts)
         wait_for("the page's audio to run", audio_running, game.deadline)
-        errors = [m for m in game.log()["messages"] if m["type"] in ("error", "pageerror")]
+        log = game.log()
+        errors = [m for m in log["messages"] if m["type"] in ("error", "pageerror")]
         check(not errors, "the page reported errors:\n" + game.messages())
+        check(not log["refused"], "the page's Content-Security-Policy refused %s" % log["refused"])
 
 
 def end_session(game):
@@ -930,7 +943,10 @@ def main():
         emulated = dict(wrapper=[arguments[1]], deadline=EMULATED_DEADLINE)
         arguments = arguments[2:]
     elif arguments[:1] == ["--browser"]:
-        cases, play = PAGE_CASES, functools.partial(Page, browser=arguments[1])
+        # The build lays out the page in page/, beside the sounds that it packs
+        page = os.path.abspath(arguments[2])
+        cases, play = PAGE_CASES, functools.partial(Page, browser=arguments[1],
+                                                    sounds=os.path.dirname(os.path.dirname(page)))
         arguments = arguments[2:]
     binary = os.path.abspath(arguments[0])
     wanted = arguments[1:]

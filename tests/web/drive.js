@@ -7,7 +7,8 @@
 //   shot                           the canvas as PNG, base64
 //   eval EXPRESSION                the expression's value, as JSON
 //   log                            what the page said: console messages,
-//                                  uncaught errors, and every sound started
+//                                  uncaught errors, what its Content-Security-
+//                                  Policy refused, and every sound started
 //
 // Every sound is counted as the page's Web Audio starts it: the length of
 // its buffer tells which it is, its playback rate the pitch it was given.
@@ -22,7 +23,9 @@ const viewport = {width: 1280, height: 800}; // the canvas fits at 1280 x 720, w
 
 // Runs in the page before its own scripts
 function listen() {
-  window.zarvLog = {sounds: [], contexts: []};
+  window.zarvLog = {sounds: [], contexts: [], refused: []};
+  document.addEventListener('securitypolicyviolation', (event) =>
+    window.zarvLog.refused.push(event.effectiveDirective + ': ' + (event.blockedURI || 'inline')));
   const start = AudioBufferSourceNode.prototype.start;
   AudioBufferSourceNode.prototype.start = function (...args) {
     window.zarvLog.sounds.push({at: performance.now(), duration: this.buffer ? this.buffer.duration : 0,
@@ -96,8 +99,9 @@ async function main() {
       } else if (command === 'eval') {
         answer(await page.evaluate(argument));
       } else if (command === 'log') {
-        const sounds = await page.evaluate('window.zarvLog ? window.zarvLog.sounds : []');
-        answer({messages: messages, sounds: sounds});
+        const [sounds, refused] = await page.evaluate('window.zarvLog ? [window.zarvLog.sounds, window.zarvLog.refused]'
+                                                      + ' : [[], []]');
+        answer({messages: messages, sounds: sounds, refused: refused});
       } else {
         answer({error: 'no such command: ' + command});
       }

@@ -1,0 +1,38 @@
+# Run after the page is linked (cmake -DBUILD=<build dir> -DPAGE=web/page
+# -DOUT=<folder> -P): lays out the page in OUT with every file but index.html
+# named by its contents, zarv.<hash>.js and the rest, so that a host or a
+# browser that caches them can never pair one build's script with another's
+# data; index.html, which names them, is the only file to revalidate.
+#
+# Emscripten's file packager names the data with a random UUID, which would
+# give every build other bytes. It is only read to cache the data in the
+# browser, which the page does not ask for: the UUID is made from the data's
+# own SHA-256 instead, the same for the same data.
+
+function(zarv_named_by_contents variable file name extension)
+  file(SHA256 "${file}" hash)
+  string(SUBSTRING "${hash}" 0 16 hash)
+  set(${variable} "${name}.${hash}.${extension}" PARENT_SCOPE)
+endfunction()
+
+file(REMOVE_RECURSE "${OUT}")
+file(MAKE_DIRECTORY "${OUT}")
+file(READ "${BUILD}/zarv.js" script)
+file(SHA256 "${BUILD}/zarv.data" hash)
+string(REGEX REPLACE "^(........)(....)(....)(....)(............).*$" "\\1-\\2-\\3-\\4-\\5" id "${hash}")
+string(REGEX REPLACE "\"package_uuid\":\"[0-9a-f-]+\"" "\"package_uuid\":\"${id}\"" script "${script}")
+
+foreach(extension wasm data)
+  zarv_named_by_contents(name "${BUILD}/zarv.${extension}" zarv ${extension})
+  configure_file("${BUILD}/zarv.${extension}" "${OUT}/${name}" COPYONLY)
+  string(REPLACE "zarv.${extension}" "${name}" script "${script}")
+endforeach()
+file(WRITE "${OUT}/zarv.js.tmp" "${script}")
+zarv_named_by_contents(game_js "${OUT}/zarv.js.tmp" zarv js)
+file(RENAME "${OUT}/zarv.js.tmp" "${OUT}/${game_js}")
+
+zarv_named_by_contents(page_js "${PAGE}/page.js" page js)
+zarv_named_by_contents(page_css "${PAGE}/page.css" page css)
+configure_file("${PAGE}/page.js" "${OUT}/${page_js}" COPYONLY)
+configure_file("${PAGE}/page.css" "${OUT}/${page_css}" COPYONLY)
+configure_file("${PAGE}/index.html" "${OUT}/index.html" @ONLY)
