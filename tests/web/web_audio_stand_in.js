@@ -31,6 +31,7 @@ Module['preRun'] = [function () {
   AudioContext.prototype.resume = AudioContext.prototype.suspend = AudioContext.prototype.close =
     function () { return Promise.resolve(); };
   globalThis.window = globalThis;
+  globalThis.addEventListener = function () {};
   globalThis.AudioContext = AudioContext;
   globalThis.document = {getElementById: function () { return null; }, addEventListener: function () {}};
 }];
