@@ -5,7 +5,9 @@ Each case starts build/zarv under a fresh Xvfb, moves its window to (0, 0)
 and focuses it (there is no window manager, and keys reach only the focused
 window), presses keys with xdotool, looks at the window with ImageMagick's
 import and listens to what OpenAL Soft mixed, written to a WAV file by its
-wave backend, for each of the game's sounds by the sound's own file.
+wave backend, for each of the game's sounds by the sound's own file. One case
+plays no game: it mixes those files into recordings of its own, overlapping,
+and listens to them the same way.
 
 The game reads keys as held, once per frame (about 80 frames a second under
 Xvfb), so a key is held down until its effect shows, never tapped. Nothing
@@ -309,6 +311,27 @@ class Recording:
             raise Failure("did not hear %s (%s, %s..%s Hz); heard %s"
                           % (name, SOUND_FILES[pitch_range], pitch_range[0], pitch_range[1],
                              self.sounds_since(mark)))
+
+
+def played(pcm, pitch):
+    """Samples as the game plays them at this pitch: resampled, by straight lines."""
+    places = [i * pitch for i in range(int((len(pcm) - 1) / pitch))]
+    return [pcm[int(x)] + (pcm[int(x) + 1] - pcm[int(x)]) * (x % 1) for x in places]
+
+
+def write_mix(path, sounds):
+    """A WAV file of sounds [(pcm, pitch, seconds)] played together, each from its own moment."""
+    mix = []
+    for pcm, pitch, seconds in sounds:
+        start = round(seconds * RATE)
+        resampled = played(pcm, pitch)
+        mix += [0.0] * (start + len(resampled) - len(mix))
+        mix[start:start + len(resampled)] = map(operator.add, mix[start:start + len(resampled)], resampled)
+    mix += [0.0] * (RATE // 2)  # as the game's mix goes on
+    body = array.array("h", [max(-32768, min(32767, round(s))) for s in mix]).tobytes()
+    with open(path, "wb") as wav:
+        wav.write(b"RIFF" + struct.pack("<I4s4sIHHIIHH4sI", 36 + len(body), b"WAVE", b"fmt ", 16, 1, 1, RATE,
+                                        RATE * 2, 2, 16, b"data", len(body)) + body)
 
 
 def start_xvfb(screen):
@@ -731,6 +754,29 @@ def start_game(game, option):
 
 # The cases
 
+def case_overlapping_sounds_heard_apart(folder):
+    """The harness's ear, with no game: the game's own sound files, from the
+    folder beside it, mixed into recordings of the harness's own. Each sound
+    alone, at either end of the game's detune, is heard as itself and as no
+    other, so a stop sound that is not there is missed. The stop sound
+    beginning 0 to 0.3 s after the start sound, and wholly inside a start
+    sound that rings on (three, one after another), is heard where it begins."""
+    pcm = {name: read_pcm(os.path.join(folder, name)) for name in SOUND_FILES.values()}
+    start, stop = SOUND_FILES[START_HZ], SOUND_FILES[STOP_HZ]
+    mixes = [[(name, pitch, 0)] for name in pcm for pitch in DETUNE]
+    pitches = (DETUNE[0], 1, DETUNE[1])
+    mixes += [[(start, pitches[i % 3], 0), (stop, pitches[(i + 1) % 3], i * 0.05)] for i in range(7)]
+    mixes.append([(start, 1, 0), (start, 1, 0.3), (start, 1, 0.6), (stop, 1, 0.4)])
+    with tempfile.TemporaryDirectory(prefix="zarv-ear-") as scratch:
+        path = os.path.join(scratch, "mixed.wav")
+        for mix in mixes:
+            write_mix(path, [(pcm[name], pitch, seconds) for name, pitch, seconds in mix])
+            heard = Recording(path, folder, 0).sounds_since(0)
+            check(len(heard) == len(mix) and all(any(name == n and abs(seconds - s) <= 0.03 for s, n in heard)
+                                                  for name, _, seconds in mix),
+                  "mixed %s, heard %s" % (mix, heard))
+
+
 def case_window_title_size_and_place(game):
     """On a 1920 x 1080 screen, left where the game puts it."""
     check(game.xdotool("getwindowname", game.window).strip() == "Zarv", "title is not Zarv")
@@ -922,7 +968,9 @@ def case_players_steer_their_own_paddles(game):
     check(blue == red and int(blue) <= -2, "untouched serves scored %s and %s" % (blue, red))
 
 
+# A case with no options has no game: it gets the folder of the game's files.
 CASES = [
+    (case_overlapping_sounds_heard_apart, None),
     (case_window_title_size_and_place, dict(screen=(1920, 1080), place=False)),
     (case_menu_looks_right, {}),
     (case_menu_keys_sounds_and_screens, {}),
@@ -1041,6 +1089,18 @@ def unpack_windows_zip(path, into):
     return os.path.join(into, folder, "zarv.exe")
 
 
+def play_case(case, game):
+    try:
+        game.start()
+        case(game)
+        end_session(game)
+    except Exception:
+        keep_evidence(game, case.__name__)
+        raise
+    finally:
+        game.stop()
+
+
 def main():
     arguments = sys.argv[1:]
     emulated = {}
@@ -1063,16 +1123,10 @@ def main():
             continue
         started = time.monotonic()
         try:
-            game = play(binary, **emulated, **options)
-            try:
-                game.start()
-                case(game)
-                end_session(game)
-            except Exception:
-                keep_evidence(game, case.__name__)
-                raise
-            finally:
-                game.stop()
+            if options is None:
+                case(os.path.dirname(binary))
+            else:
+                play_case(case, play(binary, **emulated, **options))
             passed += 1
             print("PASS %s (%.1f s)" % (case.__name__, time.monotonic() - started), flush=True)
         except Exception:  # report every case, whatever went wrong
