@@ -228,7 +228,7 @@ class Recording:
         self.decimated = []
         self.spectra = {}  # window -> {frequency bin: amplitude}
         self.loudness = {}  # (window, frequency bins) -> the loudest amplitude among them
-        self.tracks = {}
+        self.tracks = {}  # pitch range -> (the file's pitch, its track)
         self.fits = {}  # pitch range -> {onset window: (misfit, gain)}
 
     def samples(self, start=0):
@@ -238,15 +238,17 @@ class Recording:
         return len(self.samples())
 
     def track(self, pitch_range):
-        """The track of the sound file of pitch_range, once the file's own pitch is found in it."""
-        name = SOUND_FILES[pitch_range]
-        if name not in self.tracks:
-            pcm = read_pcm(os.path.join(self.sounds, name))
-            pitch = stretch_pitch(pcm)
-            check(pitch_range[0] <= pitch <= pitch_range[1],
-                  "%s sounds at %.0f Hz, not %s..%s" % (name, pitch, pitch_range[0], pitch_range[1]))
-            self.tracks[name] = sound_track(pcm.tobytes())
-        return self.tracks[name]
+        """The track of the sound file of pitch_range, once the file's own pitch
+        is found in it. The first call works out every file's, so that none is
+        left for a moment when a case times its keys by a sound."""
+        if not self.tracks:
+            for each, name in SOUND_FILES.items():
+                pcm = read_pcm(os.path.join(self.sounds, name))
+                self.tracks[each] = stretch_pitch(pcm), sound_track(pcm.tobytes())
+        pitch, track = self.tracks[pitch_range]
+        check(pitch_range[0] <= pitch <= pitch_range[1], "%s sounds at %.0f Hz, not %s..%s"
+              % (SOUND_FILES[pitch_range], pitch, pitch_range[0], pitch_range[1]))
+        return track
 
     def loudest(self, window, band):
         """The amplitude of the loudest frequency in band, where the spectrum
@@ -279,6 +281,11 @@ class Recording:
         self.decimated += decimated(self.samples(len(self.decimated) * DECIMATION))
         # from the window that mark falls in: a sound may begin late in it
         return range(mark // (DECIMATION * HOP), (len(self.decimated) - WINDOW) // HOP - length + 2)
+
+    def began(self, mark, pitch_range):
+        """Whether the sound of pitch_range has begun after mark: its first window is heard."""
+        band, loudness = self.track(pitch_range)[0]
+        return any(self.loudest(window, band) >= QUIETEST * loudness for window in self.windows_since(mark))
 
     def onsets(self, mark, pitch_range):
         """The windows where the sound of pitch_range begins after mark, as far as the recording goes."""
@@ -542,6 +549,9 @@ class SoundLog:
         duration = self.durations[SOUND_FILES[pitch_range]]
         return [sound for sound in self.page.log()["sounds"][mark:]
                 if abs(sound["duration"] - duration) < 0.001 and DETUNE[0] <= sound["rate"] <= DETUNE[1]]
+
+    def began(self, mark, pitch_range):
+        return bool(self.heard(mark, pitch_range))
 
     def wait_for_sound(self, mark, pitch_range, name):
         try:
@@ -884,13 +894,15 @@ def case_menu_keys_sounds_and_screens(game):
     game.press_until("Up", "the highlight to move up",
                      lambda: highlighted_option(game.screenshot()) == 1)
 
+    # R comes as soon as the start sound begins, not once the countdown shows,
+    # which a screenshot may see only after the sound is over: the start and stop
+    # sounds overlap on every run, as they do for players who press both quickly.
     mark = game.recording.mark()
-    game.press_until("Return", "the countdown", lambda: countdown_shown(game.screenshot()))
-    game.recording.wait_for_sound(mark, START_HZ, "the start sound")
-
-    mark = game.recording.mark()
+    game.press_until("Return", "the start sound to begin", lambda: game.recording.began(mark, START_HZ))
+    stop_mark = game.recording.mark()
     game.press_until("r", "the menu to come back", lambda: menu_shown(game.screenshot()))
-    game.recording.wait_for_sound(mark, STOP_HZ, "the stop sound")
+    game.recording.wait_for_sound(mark, START_HZ, "the start sound")
+    game.recording.wait_for_sound(stop_mark, STOP_HZ, "the stop sound")
     check(highlighted_option(game.screenshot()) == 1, "the highlight moved on R")
 
 
