@@ -528,8 +528,9 @@ def wav_seconds(path):
 
 class SoundLog:
     """The page's sounds as its Web Audio starts them. A sound is told by the
-    length of its buffer, the file's own; its playback rate is the pitch the
-    game gave it, within the random detune of up to 7 %."""
+    length of its buffer, the file's own, and by the pitch of its samples (the
+    start and stop sounds are as long as each other); its playback rate is the
+    pitch the game gave it, within the random detune of up to 7 %."""
 
     def __init__(self, page, durations):
         self.page = page
@@ -541,7 +542,8 @@ class SoundLog:
     def heard(self, mark, pitch_range):
         duration = self.durations[SOUND_FILES[pitch_range]]
         return [sound for sound in self.page.log()["sounds"][mark:]
-                if abs(sound["duration"] - duration) < 0.001 and DETUNE[0] <= sound["rate"] <= DETUNE[1]]
+                if abs(sound["duration"] - duration) < 0.001 and DETUNE[0] <= sound["rate"] <= DETUNE[1]
+                and pitch_range[0] <= sound["pitch"] * sound["rate"] <= pitch_range[1]]
 
     def began(self, mark, pitch_range):
         return bool(self.heard(mark, pitch_range))

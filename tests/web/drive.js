@@ -10,8 +10,8 @@
 //                                  uncaught errors, what its Content-Security-
 //                                  Policy refused, and every sound started
 //
-// Every sound is counted as the page's Web Audio starts it: the length of
-// its buffer tells which it is, its playback rate the pitch it was given.
+// Every sound is counted as the page's Web Audio starts it: the length and
+// pitch of its buffer tell which it is, its playback rate the pitch it was given.
 //
 // Usage: node drive.js chromium|firefox URL
 'use strict';
@@ -28,7 +28,12 @@ function listen() {
     window.zarvLog.refused.push(event.effectiveDirective + ': ' + (event.blockedURI || 'inline')));
   const start = AudioBufferSourceNode.prototype.start;
   AudioBufferSourceNode.prototype.start = function (...args) {
+    // The buffer's own pitch, from its zero crossings, as the desktop test's ear checks each file's
+    const samples = this.buffer ? this.buffer.getChannelData(0) : [];
+    let crossings = 0;
+    for (let i = 1; i < samples.length; ++i) crossings += (samples[i - 1] < 0) !== (samples[i] < 0) ? 1 : 0;
     window.zarvLog.sounds.push({at: performance.now(), duration: this.buffer ? this.buffer.duration : 0,
+                                pitch: this.buffer ? crossings / 2 / this.buffer.duration : 0,
                                 rate: this.playbackRate.value});
     return start.apply(this, args);
   };
