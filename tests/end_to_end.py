@@ -513,6 +513,8 @@ class Game:
 
 # The browser's names for the keys the cases hold, where they differ from X's
 PAGE_KEYS = {"Up": "ArrowUp", "Down": "ArrowDown", "Return": "Enter"}
+# The page's touch controls, by the key each stands for
+TOUCH_KEYS = {"w": "W", "s": "S", "Up": "Up", "Down": "Down", "Return": "Return", "r": "R"}
 PAGE_SCREEN = (1920, 1200)  # for Firefox, whose window then holds a page of 1280 x 800
 
 
@@ -563,8 +565,10 @@ class Page(Game):
     web = True
 
     def __init__(self, index, browser, tamper=None, webgl=True, expect_errors=False, deadline=DEADLINE,
-                 sounds=None):
-        """sounds: the folder of the game's WAV files, where they are not beside index.html"""
+                 sounds=None, options=None, touch=False):
+        """sounds: the folder of the game's WAV files, where they are not beside index.html;
+        options: drive.js's (the viewport, the devices stood in for); touch: the game's keys
+        held by fingers on the page's controls"""
         self.site = os.path.dirname(index)
         self.sounds = sounds or self.site
         self.browser = browser
@@ -576,6 +580,8 @@ class Page(Game):
         self.wine = False
         self.place = True
         self.held = set()
+        self.options = options
+        self.touch = touch
 
     def start(self):
         self.xvfb = self.process = self.stderr = self.session = None
@@ -594,7 +600,7 @@ class Page(Game):
         if self.browser == "firefox":
             self.xvfb, self.env["DISPLAY"] = start_xvfb(PAGE_SCREEN)
         self.stderr = open(os.path.join(self.folder, "stderr.txt"), "w+")
-        self.session = Session(site, self.browser, self.folder, self.env, self.stderr)
+        self.session = Session(site, self.browser, self.folder, self.env, self.stderr, self.options)
         self.process = self.session.process
         wait_for("the page to load", lambda: self.command("eval document.readyState") == "complete",
                  self.start_deadline)
@@ -616,18 +622,28 @@ class Page(Game):
         return self.command("log")
 
     def hold(self, key):
-        self.command("keydown " + PAGE_KEYS.get(key, key))
+        if self.touch and key in TOUCH_KEYS:
+            self.command("touchstart %s [data-key=%s]" % (key, TOUCH_KEYS[key]))
+        else:
+            self.command("keydown " + PAGE_KEYS.get(key, key))
         self.held.add(key)
 
     def release(self, key):
-        self.command("keyup " + PAGE_KEYS.get(key, key))
+        if self.touch and key in TOUCH_KEYS:
+            self.command("touchend " + key)
+        else:
+            self.command("keyup " + PAGE_KEYS.get(key, key))
         self.held.discard(key)
 
     def png(self):
         return base64.b64decode(self.command("shot"))
 
     def screenshot(self):
-        rgb = subprocess.run(["convert", "png:-", "-depth", "8", "rgb:-"], input=self.png(), check=True,
+        """The canvas as shown, at the game's own 1280 x 720 however many device pixels it covers"""
+        png = self.png()
+        width, height = struct.unpack(">II", png[16:24])
+        scale = [] if (width, height) == (WIDTH, HEIGHT) else ["-resize", "%dx%d!" % (WIDTH, HEIGHT)]
+        rgb = subprocess.run(["convert", "png:-"] + scale + ["-depth", "8", "rgb:-"], input=png, check=True,
                              capture_output=True, timeout=TOOL_DEADLINE).stdout
         check(len(rgb) == WIDTH * HEIGHT * 3, "screenshot of unexpected size %d" % len(rgb))
         return Screenshot(rgb)
@@ -786,6 +802,9 @@ def case_menu_looks_right(game):
     check(near(shot.pixel(640, 360), MIST), "the ball shows over the menu box")
     check(highlighted_option(shot) == 1, "Player v CPU is not highlighted")
     check(shot.count(STEEL, (900, 630, 1190, 700)) > 300, "no hint at the bottom right")
+    if game.web and not game.touch:
+        check(game.command("eval [...document.querySelectorAll('[data-key]')].every(c => !c.offsetParent)"),
+              "touch controls shown on a desktop with a mouse")
 
 
 def keys_typed_elsewhere_do_nothing(game):
@@ -1032,9 +1051,171 @@ def case_page_says_its_graphics_were_lost(game):
                          ".getExtension('WEBGL_lose_context').loseContext()", "graphics were reset")
 
 
+def canvas_rect(game, what="document.getElementById('canvas')"):
+    return game.command("eval (r => [r.left, r.top, r.right, r.bottom])(%s.getBoundingClientRect())" % what)
+
+
+def buffer_follows_the_screen(game):
+    """The canvas draws as many pixels as it covers on the screen: its CSS
+    size times the device pixels a CSS pixel."""
+    width, height, css_width, css_height, ratio = game.command(
+        "eval (c => [c.width, c.height, c.clientWidth, c.clientHeight, devicePixelRatio])"
+        "(document.getElementById('canvas'))")
+    wait_for("a drawing buffer of %g x %g" % (css_width * ratio, css_height * ratio), lambda: (
+        lambda w, h, cw, ch, r: abs(w - cw * r) <= 1 and abs(h - ch * r) <= 1)(*game.command(
+            "eval (c => [c.width, c.height, c.clientWidth, c.clientHeight, devicePixelRatio])"
+            "(document.getElementById('canvas'))")), game.deadline)
+    return game.command("eval [document.getElementById('canvas').width, document.getElementById('canvas').height]")
+
+
+def controls_in_view(game):
+    """Each control named for a screen reader and wholly in view, blue's at the
+    left edge and red's at the right, none over the game."""
+    controls = game.command(
+        "eval [...document.querySelectorAll('[data-key]')].map(c => (r => ({key: c.dataset.key,"
+        " name: c.getAttribute('aria-label'), box: [r.left, r.top, r.right, r.bottom]}))(c.getBoundingClientRect()))")
+    width, height = game.command("eval [innerWidth, innerHeight]")
+    game_box = canvas_rect(game)
+    check(sorted(c["key"] for c in controls) == sorted(TOUCH_KEYS.values()), "the controls are %s" % controls)
+    for control in controls:
+        left, top, right, bottom = control["box"]
+        check(control["name"], "the %s control has no name" % control["key"])
+        check(0 <= left < right <= width and 0 <= top < bottom <= height,
+              "the %s control is not wholly in view in %dx%d: %s" % (control["key"], width, height, control["box"]))
+        check(right <= game_box[0] or left >= game_box[2] or top >= game_box[3] or bottom <= game_box[1],
+              "the %s control covers the game" % control["key"])
+        if control["key"] in ("W", "S"):
+            check(right <= width / 3, "blue's %s control is not at the left edge" % control["key"])
+        if control["key"] in ("Up", "Down"):
+            check(left >= width * 2 / 3, "red's %s control is not at the right edge" % control["key"])
+
+
+def tap_between_frames(game, key, what, probe):
+    """A tap that comes and goes while the game waits for its frame, a held
+    key it must still see once."""
+    game.command("eval window.zarvDisplay.paused = true")
+    game.hold(key)
+    game.release(key)
+    game.command("eval window.zarvDisplay.paused = false")
+    wait_for(what, probe, game.deadline)
+
+
+def case_page_on_a_phone_by_touch(game):
+    """A phone of 2 device pixels a CSS pixel held sideways, then upright: the
+    canvas draws twice as many pixels each way as it covers CSS pixels, the
+    menu whole, every control in view; quick taps between two frames choose,
+    start and end a game; two fingers at once turn both paddles; a pinch zooms
+    nothing."""
+    case_menu_looks_right(game)
+    buffer_follows_the_screen(game)
+    controls_in_view(game)
+    tap_between_frames(game, "s", "a tap on S to highlight Player v Player",
+                       lambda: highlighted_option(game.screenshot()) == 2)
+    tap_between_frames(game, "Return", "a tap on Return to start the game",
+                       lambda: countdown_shown(game.screenshot()))
+    hold_through_a_miss(game, ["w", "Up"], 185, 355)
+    left, top, right, bottom = canvas_rect(game)
+    middle_x, middle_y = int((left + right) / 2), int((top + bottom) / 2)
+    game.command("touchstart a %d,%d" % (middle_x - 20, middle_y))
+    game.command("touchstart b %d,%d" % (middle_x + 20, middle_y))
+    for step in range(1, 6):
+        game.command("touchmove a %d,%d" % (middle_x - 20 - 25 * step, middle_y - 10 * step))
+        game.command("touchmove b %d,%d" % (middle_x + 20 + 25 * step, middle_y + 10 * step))
+    game.command("touchend a")
+    game.command("touchend b")
+    check(game.command("eval [visualViewport.scale, scrollX, scrollY]") == [1, 0, 0], "a pinch zoomed or scrolled")
+    tap_between_frames(game, "r", "a tap on R to bring back the menu", lambda: menu_shown(game.screenshot()))
+
+    game.command("viewport " + json.dumps(dict(PHONE, width=PHONE["height"], height=PHONE["width"],
+                                               isLandscape=False)))
+    wait_for("the game across the width, upright", lambda: (lambda box: box[2] - box[0] > PHONE["height"] * 0.9)(
+        canvas_rect(game)), game.deadline)
+    controls_in_view(game)
+    buffer_follows_the_screen(game)
+    wait_for("the menu upright", lambda: menu_shown(game.screenshot()), game.deadline)
+
+
+def stand_in_pads(game, *pads):
+    """The pads that navigator.getGamepads() gives: for each, its mapping, the
+    buttons held and the left stick's up-down axis; None where one has gone."""
+    game.command("eval window.zarvGamepads = %s, true" % json.dumps([None if pad is None else dict(
+        id=pad.get("id", "Stand-in pad %d" % index), index=index, connected=True, timestamp=0,
+        mapping=pad.get("mapping", "standard"), axes=[0, pad.get("stick", 0), 0, 0],
+        buttons=[dict(pressed=b in pad.get("held", ()), value=1 if b in pad.get("held", ()) else 0)
+                 for b in range(17)]) for index, pad in enumerate(pads)]))
+
+
+PAD_A, PAD_BACK, PAD_UP, PAD_DOWN = 0, 8, 12, 13
+ODD_PAD = dict(mapping="", id="Stand-in pad of its own mapping", held=[PAD_A, PAD_DOWN], stick=1)
+
+
+def case_page_with_two_gamepads(game):
+    """A pad without the standard mapping is ignored, with one word on the
+    console; the next is blue's, whose d-pad moves the menu's highlight and
+    whose A starts; blue's stick and red's d-pad turn their paddles; a pad
+    that goes lets go of its keys; Back returns to the menu."""
+    wait_for("the menu", lambda: menu_shown(game.screenshot()), game.deadline)
+    stand_in_pads(game, ODD_PAD, dict(held=[PAD_DOWN]), {})
+    wait_for("blue's d-pad to highlight Player v Player", lambda: highlighted_option(game.screenshot()) == 2,
+             game.deadline)
+    stand_in_pads(game, ODD_PAD, dict(held=[PAD_A]), {})
+    wait_for("blue's A to start the game", lambda: countdown_shown(game.screenshot()), game.deadline)
+    stand_in_pads(game, ODD_PAD, dict(stick=-1), dict(held=[PAD_UP]))
+    wait_for("blue at 185 and red at 355 after a miss, turned by the pads", lambda: (
+        lambda s: countdown_shown(s) and paddle_at(s, BLUE_OVER_WHITE, 185) and paddle_at(s, RED_OVER_WHITE, 355))(
+            game.screenshot()), game.deadline)
+    stand_in_pads(game, ODD_PAD, {}, dict(held=[PAD_DOWN]))
+    wait_for("red's paddle to turn down", lambda: (lambda s: not countdown_shown(s)
+                                                   and not paddle_at(s, RED_OVER_WHITE, 355))(game.screenshot()),
+             game.deadline)
+    stand_in_pads(game, ODD_PAD, {}, None)
+    wait_for("both paddles home after the next miss, red's pad gone", lambda: (
+        lambda s: countdown_shown(s) and paddle_at(s, BLUE_OVER_WHITE, 180) and paddle_at(s, RED_OVER_WHITE, 0))(
+            game.screenshot()), game.deadline)
+    stand_in_pads(game, ODD_PAD, dict(held=[PAD_BACK]), None)
+    wait_for("Back to bring the menu", lambda: menu_shown(game.screenshot()), game.deadline)
+    stand_in_pads(game)
+    said = [m for m in game.log()["messages"] if ODD_PAD["id"] in m["text"]]
+    check(len(said) == 1, "the pad without the standard mapping was told of %d times" % len(said))
+
+
+def game_frames_a_second(game, hz, jitter=0, seconds=1):
+    """Game frames and refreshes over some seconds of the page's clock, with the
+    stand-in display at hz, after a moment to settle."""
+    game.command("eval Object.assign(window.zarvDisplay, {hz: %d, jitter: %g}), true" % (hz, jitter))
+    reading = "eval [window.zarvDisplay.refreshes, window.zarvDisplay.now, window.zarvLog.clears]"
+    settled = game.command(reading)[0] + hz // 4
+    wait_for("the display at %d Hz to settle" % hz, lambda: game.command(reading)[0] >= settled, game.deadline)
+    refreshes, now, clears = game.command(reading)
+    after = wait_for("%g s of the page's clock at %d Hz" % (seconds, hz), lambda: (
+        lambda r: r[0] >= refreshes + hz * seconds and r)(game.command(reading)), game.deadline)
+    frames = after[2] - clears
+    print("  %d Hz%s: %.1f game frames a second, %d of %d refreshes" % (
+        hz, " (frames %g ms early or late)" % jitter if jitter else "", 1000 * frames / (after[1] - now),
+        frames, after[0] - refreshes), flush=True)
+    return 1000 * frames / (after[1] - now), frames, after[0] - refreshes
+
+
+def case_page_at_its_speed_on_any_display(game):
+    """The game runs 60 frames a second of the page's clock on displays of 144
+    and 120 Hz, every refresh at 60 Hz however early or late the frames come,
+    and every refresh of a 30 Hz one."""
+    wait_for("the menu", lambda: menu_shown(game.screenshot()), game.deadline)
+    results = [game_frames_a_second(game, hz, jitter) for hz, jitter in ((144, 0), (120, 0), (60, 1), (30, 0))]
+    for (rate, _, _), hz in zip(results[:2], (144, 120)):
+        check(59 <= rate <= 61, "%.1f game frames a second at %d Hz" % (rate, hz))
+    for (_, frames, refreshes), hz in zip(results[2:], (60, 30)):
+        check(frames == refreshes, "%d game frames for %d refreshes at %d Hz" % (frames, refreshes, hz))
+
 def remove_data(site):
     os.remove(os.path.join(site, page_file(site, "data")))
 
+
+# A phone held sideways, of 2 device pixels a CSS pixel, with touch
+PHONE = dict(width=844, height=390, deviceScaleFactor=2, isMobile=True, hasTouch=True, isLandscape=True)
+
+# WebDriver BiDi, which drives Firefox, emulates neither touch nor a phone's screen
+CHROMIUM_ONLY = {"case_page_on_a_phone_by_touch"}
 
 # The page's own cases, with the desktop's that hold there
 PAGE_CASES = [
@@ -1048,6 +1229,9 @@ PAGE_CASES = [
     (case_page_says_its_graphics_were_lost, {}),
     (case_page_without_its_data, dict(tamper=remove_data, expect_errors=True)),
     (case_page_without_webgl, dict(webgl=False, expect_errors=True)),
+    (case_page_on_a_phone_by_touch, dict(touch=True, options=dict(viewport=PHONE, display=dict(hz=60)))),
+    (case_page_with_two_gamepads, dict(options=dict(gamepads=True))),
+    (case_page_at_its_speed_on_any_display, dict(options=dict(display=dict(hz=60)))),
 ]
 
 
@@ -1154,6 +1338,9 @@ def main():
     passed = failed = 0
     for case, options in cases:
         if wanted and case.__name__ not in wanted:
+            continue
+        if play is not Game and play.keywords["browser"] != "chromium" and case.__name__ in CHROMIUM_ONLY:
+            print("SKIP %s (Chromium only)" % case.__name__, flush=True)
             continue
         started = time.monotonic()
         try:

@@ -43,7 +43,8 @@ class Session:
     """A folder served on 127.0.0.1, and drive.js with its browser open on
     its index.html; stop() ends both, whatever state they are in."""
 
-    def __init__(self, site, browser, home, env=None, stderr=None):
+    def __init__(self, site, browser, home, env=None, stderr=None, options=None):
+        """options: drive.js's, the viewport and the devices stood in for"""
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
                                                       functools.partial(QuietServer, directory=site))
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
@@ -51,7 +52,7 @@ class Session:
         env["NODE_PATH"] = os.environ.get("ZARV_WEB_TOOLS", WEB_TOOLS)
         self.url = "http://127.0.0.1:%d/index.html" % self.server.server_address[1]
         self.stderr = stderr
-        self.process = subprocess.Popen(["node", DRIVER, browser, self.url], stdin=subprocess.PIPE,
+        self.process = subprocess.Popen(["node", DRIVER, browser, self.url, json.dumps(options or {})], stdin=subprocess.PIPE,
                                         stdout=subprocess.PIPE, stderr=stderr, env=env, text=True)
 
     def messages(self):

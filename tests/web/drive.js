@@ -4,6 +4,10 @@
 //   keydown KEY | keyup KEY        a real key event (the DevTools protocol or
 //                                  WebDriver BiDi), to whatever has the focus
 //   click SELECTOR                 a real click on an element
+//   touchstart FINGER AT           a finger put down, moved or lifted (the
+//   touchmove FINGER AT            DevTools protocol's touch events); AT is
+//   touchend FINGER                "X,Y" in CSS pixels or an element's centre
+//   viewport JSON                  page.setViewport, as the page is turned
 //   shot                           the canvas as PNG, base64
 //   eval EXPRESSION                the expression's value, as JSON
 //   log                            what the page said: console messages,
@@ -13,13 +17,24 @@
 // Every sound is counted as the page's Web Audio starts it: the length and
 // pitch of its buffer tell which it is, its playback rate the pitch it was given.
 //
-// Usage: node drive.js chromium|firefox URL
+// OPTIONS, JSON, may set the viewport (page.setViewport's, touch and device
+// pixels a CSS pixel with it) and stand in for devices before the page's
+// own scripts run: "display": {"hz": 144, "jitter": 1} drives the page's
+// animation frames and performance.now() together from a clock of its own,
+// which window.zarvDisplay counts and can pause; "gamepads": true gives the
+// page navigator.getGamepads() returning window.zarvGamepads, which the test
+// fills. Either way window.zarvLog.clears counts the game's frames (each
+// clears the canvas once).
+//
+// Usage: node drive.js chromium|firefox URL [OPTIONS]
 'use strict';
 const readline = require('readline');
 const puppeteer = require('puppeteer-core');
 
-const [browserName, url] = process.argv.slice(2);
-const viewport = {width: 1280, height: 800}; // the canvas fits at 1280 x 720, with the controls below
+const [browserName, url, optionsText] = process.argv.slice(2);
+const options = JSON.parse(optionsText || '{}');
+// The canvas fits at 1280 x 720, with the controls below
+const viewport = options.viewport || {width: 1280, height: 800};
 
 // Runs in the page before its own scripts
 function listen() {
@@ -44,12 +59,48 @@ function listen() {
     return context;
   };
   window.AudioContext.prototype = Context.prototype;
+  window.zarvLog.clears = 0;
+  const clear = WebGLRenderingContext.prototype.clear;
+  WebGLRenderingContext.prototype.clear = function (...args) {
+    window.zarvLog.clears += 1;
+    return clear.apply(this, args);
+  };
   // The moment the game asks for its first frame, that is, has drawn one
   const request = window.requestAnimationFrame;
   window.requestAnimationFrame = function (callback) {
     if (window.zarvLog.firstFrame === undefined) window.zarvLog.firstFrame = performance.now();
     return request.call(window, callback);
   };
+}
+
+// A display of its own clock: a refresh every 1000 / hz ms of it, each
+// jitter ms early or late in turn, one on each of the browser's own
+// animation frames. The page's clock is that one, so that the frames a
+// second are counted by it, however slow the machine.
+function standInDisplay(display) {
+  const callbacks = [];
+  const clock = {hz: display.hz, jitter: display.jitter || 0, refreshes: 0, now: 0, paused: false};
+  window.zarvDisplay = clock;
+  let ideal = 0;
+  const realFrame = window.requestAnimationFrame.bind(window);
+  performance.now = () => clock.now;
+  window.requestAnimationFrame = (callback) => callbacks.push(callback);
+  const refresh = () => {
+    realFrame(refresh);
+    if (clock.paused || callbacks.length === 0) return;
+    clock.refreshes += 1;
+    ideal += 1000 / clock.hz;
+    clock.now = ideal + (clock.refreshes % 2 ? clock.jitter : -clock.jitter);
+    for (const callback of callbacks.splice(0)) callback(clock.now);
+  };
+  realFrame(refresh);
+}
+
+// Pads as the Gamepad API gives them: {id, index, connected, mapping,
+// buttons: [{pressed, value}], axes, timestamp}; null where one has gone
+function standInGamepads() {
+  window.zarvGamepads = [];
+  navigator.getGamepads = () => window.zarvGamepads.slice();
 }
 
 const noWebGL = process.env.ZARV_NO_WEBGL === '1'; // to see what a browser without WebGL is told
@@ -79,8 +130,21 @@ async function main() {
   const [page] = await browser.pages();
   page.on('console', (message) => messages.push({type: message.type(), text: message.text()}));
   page.on('pageerror', (error) => messages.push({type: 'pageerror', text: String(error.message || error)}));
+  if (options.display) await page.evaluateOnNewDocument(standInDisplay, options.display);
+  if (options.gamepads) await page.evaluateOnNewDocument(standInGamepads);
   await page.evaluateOnNewDocument(listen);
   await page.goto(url);
+
+  const fingers = {};
+  const at = async (where) => {
+    const [x, y] = where.split(',').map(Number);
+    if (where.includes(',') && !isNaN(x) && !isNaN(y)) return [x, y];
+    const box = await page.$eval(where, (element) => {
+      const rect = element.getBoundingClientRect();
+      return [rect.left + rect.width / 2, rect.top + rect.height / 2];
+    });
+    return box;
+  };
 
   const commands = readline.createInterface({input: process.stdin});
   const answer = (value) => process.stdout.write(JSON.stringify(value === undefined ? null : value) + '\n');
@@ -97,6 +161,20 @@ async function main() {
         answer(true);
       } else if (command === 'click') {
         await page.click(argument);
+        answer(true);
+      } else if (command === 'touchstart' || command === 'touchmove') {
+        const finger = argument.split(' ', 1)[0];
+        const where = argument.slice(finger.length + 1);
+        const [x, y] = await at(where);
+        if (command === 'touchstart') fingers[finger] = await page.touchscreen.touchStart(x, y);
+        else await fingers[finger].move(x, y);
+        answer(true);
+      } else if (command === 'touchend') {
+        await fingers[argument].end();
+        delete fingers[argument];
+        answer(true);
+      } else if (command === 'viewport') {
+        await page.setViewport(JSON.parse(argument));
         answer(true);
       } else if (command === 'shot') {
         const canvas = await page.$('#canvas');

@@ -36,8 +36,98 @@
   canvas.addEventListener('blur', showFocus);
   setInterval(showFocus, 250); // a browser whose window is not the active one may send neither
   canvas.addEventListener('click', function () { canvas.focus(); });
+
+  // On-screen controls for touch: each stands for a key, named by its data-key,
+  // and the game gets it as that key's own events on its canvas. Every finger
+  // holds the control it is on, moves its press as it slides onto another, and
+  // lets go wherever it is lifted.
+  var keyEvents = {W: ['w', 'KeyW'], S: ['s', 'KeyS'], Up: ['ArrowUp', 'ArrowUp'],
+                   Down: ['ArrowDown', 'ArrowDown'], Return: ['Enter', 'Enter'], R: ['r', 'KeyR']};
+  function touchControls() {
+    var fingers = {}; // touch identifier: the data-key it holds
+    var holders = {}; // data-key: how many fingers hold it
+    var shown = false;
+
+    function control(key) { return document.querySelector('[data-key="' + key + '"]'); }
+    function send(key, down) {
+      control(key).classList.toggle('held', down);
+      canvas.dispatchEvent(new KeyboardEvent(down ? 'keydown' : 'keyup',
+                                             {key: keyEvents[key][0], code: keyEvents[key][1], bubbles: true}));
+    }
+    function hold(finger, key) {
+      var before = fingers[finger];
+      if (before === key) return;
+      if (before) {
+        delete fingers[finger];
+        holders[before] -= 1;
+        if (holders[before] === 0) send(before, false);
+      }
+      if (key) {
+        fingers[finger] = key;
+        holders[key] = (holders[key] || 0) + 1;
+        if (holders[key] === 1) send(key, true);
+      }
+    }
+    function keyAt(touch) {
+      var found = document.elementFromPoint(touch.clientX, touch.clientY);
+      found = found && found.closest('[data-key]');
+      return found ? found.getAttribute('data-key') : null;
+    }
+    function inGame(target) {
+      return target instanceof Element && (target === canvas || target.closest('[data-key]') !== null);
+    }
+    function show() {
+      if (shown) return;
+      shown = true;
+      document.body.classList.add('touch');
+      notice('click-to-play').textContent = 'tap to play';
+      ['touch-blue', 'touch-red', 'touch-start', 'touch-menu'].forEach(function (id) { notice(id).hidden = false; });
+    }
+    function each(event, what) {
+      for (var i = 0; i < event.changedTouches.length; ++i) what(event.changedTouches[i]);
+    }
+    // A touch on the game or a control neither scrolls, zooms nor takes the keyboard's focus from the game
+    function onTouch(event) {
+      show();
+      if (!inGame(event.target)) return;
+      event.preventDefault();
+      if (running && document.activeElement !== canvas) canvas.focus();
+      if (event.type === 'touchend') each(event, function (touch) { hold(touch.identifier, null); });
+      else each(event, function (touch) { hold(touch.identifier, keyAt(touch)); });
+    }
+    var active = {passive: false};
+    document.addEventListener('touchstart', onTouch, active);
+    document.addEventListener('touchmove', onTouch, active);
+    document.addEventListener('touchend', onTouch, active);
+    document.addEventListener('touchcancel', function () {
+      Object.keys(fingers).forEach(function (finger) { hold(finger, null); });
+    });
+    document.addEventListener('contextmenu', function (event) {
+      if (inGame(event.target)) event.preventDefault();
+    });
+    // A mouse on a touch screen's controls leaves the focus on the game
+    document.addEventListener('mousedown', function (event) {
+      if (event.target instanceof Element && event.target.closest('[data-key]')) event.preventDefault();
+    });
+    if (window.matchMedia && window.matchMedia('(pointer: coarse)').matches) show();
+
+    // iPhones have no Fullscreen API; iPads have Safari's own
+    var page = document.documentElement;
+    var enter = page.requestFullscreen || page.webkitRequestFullscreen;
+    var leave = document.exitFullscreen || document.webkitExitFullscreen;
+    if (enter && (document.fullscreenEnabled || document.webkitFullscreenEnabled)) {
+      notice('fullscreen').hidden = false;
+      notice('fullscreen').addEventListener('click', function () {
+        var full = document.fullscreenElement || document.webkitFullscreenElement;
+        Promise.resolve(full ? leave.call(document) : enter.call(page)).catch(function () {})
+          .then(function () { canvas.focus(); });
+      });
+    }
+  }
   notice('play-again').addEventListener('click', function () { location.reload(); });
   notice('reload').addEventListener('click', function () { location.reload(); });
+
+  touchControls();
 
   if (typeof WebAssembly !== 'object' || typeof WebGLRenderingContext !== 'function') {
     needsWebGL();

@@ -1,12 +1,22 @@
 #include <SFML/Window/Emscripten/InputImpl.hpp>
 
+#include <emscripten.h>
+#include <emscripten/html5.h>
+
 #include <cstring>
+#include <set>
+#include <string>
 
 namespace sf::priv
 {
 namespace
 {
 bool keysPressed[Keyboard::KeyCount] = {};
+// Down since the last frame: the game reads held keys once a frame, and a key
+// pressed and let go between two frames must still count for the next one
+bool keysTapped[Keyboard::KeyCount] = {};
+bool keysOnPads[Keyboard::KeyCount] = {};
+bool padsDue = true;
 bool buttonsPressed[Mouse::ButtonCount] = {};
 Vector2i mousePosition;
 
@@ -110,8 +120,82 @@ Keyboard::Key InputImpl::keyFromEvent(const char* key, const char* code)
 
 void InputImpl::setKeyPressed(Keyboard::Key key, bool pressed)
 {
-    if (key >= 0 && key < Keyboard::KeyCount)
-        keysPressed[key] = pressed;
+    if (key < 0 || key >= Keyboard::KeyCount)
+        return;
+    keysPressed[key] = pressed;
+    if (pressed)
+        keysTapped[key] = true;
+}
+
+void InputImpl::frameShown()
+{
+    std::memset(keysTapped, 0, sizeof(keysTapped));
+    padsDue = true;
+}
+
+namespace
+{
+const int padUp = 12;
+const int padDown = 13;
+const int padA = 0;
+const int padBack = 8;
+const int padStart = 9;
+const double stickDeadZone = 0.5;
+
+bool padButton(const EmscriptenGamepadEvent& pad, int button)
+{
+    return button < pad.numButtons && pad.digitalButton[button] != 0;
+}
+
+// The first standard pad is blue's, the second red's; others are left alone
+void keysOfPad(const EmscriptenGamepadEvent& pad, int player, bool (&keys)[Keyboard::KeyCount])
+{
+    const double stick = pad.numAxes > 1 ? pad.axis[1] : 0.0;
+    const bool up = padButton(pad, padUp) || stick < -stickDeadZone;
+    const bool down = padButton(pad, padDown) || stick > stickDeadZone;
+    keys[player == 0 ? Keyboard::W : Keyboard::Up] |= up;
+    keys[player == 0 ? Keyboard::S : Keyboard::Down] |= down;
+    keys[Keyboard::Enter] |= padButton(pad, padA) || padButton(pad, padStart);
+    keys[Keyboard::R] |= padButton(pad, padBack);
+}
+
+void warnOnce(const EmscriptenGamepadEvent& pad)
+{
+    static std::set<std::string> warned;
+    if (warned.insert(pad.id).second)
+        emscripten_log(EM_LOG_CONSOLE, "Zarv: gamepad \"%s\" has no standard mapping: it is ignored", pad.id);
+}
+} // namespace
+
+std::vector<InputImpl::KeyChange> InputImpl::samplePads()
+{
+    std::vector<KeyChange> changes;
+    if (!padsDue)
+        return changes;
+    padsDue = false;
+    bool keys[Keyboard::KeyCount] = {};
+    if (emscripten_sample_gamepad_data() == EMSCRIPTEN_RESULT_SUCCESS)
+    {
+        int player = 0;
+        const int count = emscripten_get_num_gamepads();
+        for (int index = 0; index < count && player < 2; ++index)
+        {
+            EmscriptenGamepadEvent pad{};
+            if (emscripten_get_gamepad_status(index, &pad) != EMSCRIPTEN_RESULT_SUCCESS || pad.connected == 0)
+                continue;
+            if (std::strcmp(pad.mapping, "standard") != 0)
+                warnOnce(pad);
+            else
+                keysOfPad(pad, player++, keys);
+        }
+    }
+    for (int key = 0; key < Keyboard::KeyCount; ++key)
+        if (keys[key] != keysOnPads[key])
+        {
+            keysOnPads[key] = keys[key];
+            changes.push_back({static_cast<Keyboard::Key>(key), keys[key]});
+        }
+    return changes;
 }
 
 void InputImpl::setMouseButtonPressed(Mouse::Button button, bool pressed)
@@ -128,12 +212,14 @@ void InputImpl::setMousePosition(int x, int y)
 void InputImpl::releaseAll()
 {
     std::memset(keysPressed, 0, sizeof(keysPressed));
+    std::memset(keysTapped, 0, sizeof(keysTapped));
+    std::memset(keysOnPads, 0, sizeof(keysOnPads));
     std::memset(buttonsPressed, 0, sizeof(buttonsPressed));
 }
 
 bool InputImpl::isKeyPressed(Keyboard::Key key)
 {
-    return key >= 0 && key < Keyboard::KeyCount && keysPressed[key];
+    return key >= 0 && key < Keyboard::KeyCount && (keysPressed[key] || keysTapped[key] || keysOnPads[key]);
 }
 
 bool InputImpl::isKeyPressed(Keyboard::Scancode /*code*/)

@@ -1,5 +1,6 @@
-// The browser's keyboard and mouse for SFML: there is no device to ask, so the
-// state is kept from the canvas's own events, which WindowImplEmscripten passes on.
+// The browser's keyboard, mouse and gamepads for SFML: there is no device to
+// ask, so the state is kept from the canvas's own events, which
+// WindowImplEmscripten passes on, and from the gamepads sampled once a frame.
 
 #ifndef SFML_INPUTIMPLEMSCRIPTEN_HPP
 #define SFML_INPUTIMPLEMSCRIPTEN_HPP
@@ -8,6 +9,8 @@
 #include <SFML/System/Vector2.hpp>
 #include <SFML/Window/Keyboard.hpp>
 #include <SFML/Window/Mouse.hpp>
+
+#include <vector>
 
 namespace sf
 {
@@ -39,6 +42,15 @@ public:
     static void setMouseButtonPressed(Mouse::Button button, bool pressed);
     static void setMousePosition(int x, int y);
     static void releaseAll(); // the canvas lost the focus: its key-up events go elsewhere
+    static void frameShown(); // the game has read this frame's keys
+
+    struct KeyChange
+    {
+        Keyboard::Key key;
+        bool pressed;
+    };
+    // The gamepads' keys that changed since the last sample, once a frame: none before the next frameShown()
+    static std::vector<KeyChange> samplePads();
 };
 
 } // namespace priv

@@ -1,3 +1,4 @@
+#include <SFML/Window/Emscripten/InputImpl.hpp>
 #include <SFML/Window/Emscripten/WebGLContext.hpp>
 
 #include <emscripten.h>
@@ -123,11 +124,14 @@ bool WebGLContext::makeCurrent(bool current)
 }
 
 // The browser shows the frame when the page gets control back: wait for the
-// next animation frame, which paces the game as vertical sync does
+// animation frame that is due, which paces the game at 60 frames a second
+// as vertical sync does on the desktop's usual display
 void WebGLContext::display()
 {
-    if (m_ownsFrame)
-        sfWaitForFrame(m_verticalSync ? 1 : 0);
+    if (!m_ownsFrame)
+        return;
+    InputImpl::frameShown();
+    sfWaitForFrame(m_verticalSync ? 1 : 0);
 }
 
 void WebGLContext::setVerticalSyncEnabled(bool enabled)

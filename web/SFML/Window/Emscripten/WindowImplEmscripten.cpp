@@ -36,6 +36,13 @@ sf::Uint32 firstCodePoint(const char* utf8)
 }
 } // namespace
 
+extern "C"
+{
+// library_sfml_window.js
+void sfWatchCanvasSize();
+int sfTakeCanvasSize(int* width, int* height);
+}
+
 EM_JS(int, sfCanvasHasFocus, (), { return document.activeElement === Module['canvas'] ? 1 : 0; });
 EM_JS(void, sfFocusCanvas, (), { Module['canvas'].focus(); });
 EM_JS(void, sfSetPageTitle, (const char* title), { document.title = UTF8ToString(title); });
@@ -52,6 +59,7 @@ m_keyRepeat(true)
     emscripten_set_canvas_element_size(canvas, static_cast<int>(mode.width), static_cast<int>(mode.height));
     setTitle(title);
     listen(true);
+    sfWatchCanvasSize();
 }
 
 WindowImplEmscripten::WindowImplEmscripten(WindowHandle /*handle*/) : m_keyRepeat(true)
@@ -61,6 +69,7 @@ WindowImplEmscripten::WindowImplEmscripten(WindowHandle /*handle*/) : m_keyRepea
     emscripten_get_canvas_element_size(canvas, &width, &height);
     m_size = Vector2u(static_cast<unsigned int>(width), static_cast<unsigned int>(height));
     listen(true);
+    sfWatchCanvasSize();
 }
 
 WindowImplEmscripten::~WindowImplEmscripten()
@@ -95,10 +104,7 @@ EM_BOOL WindowImplEmscripten::onKey(int type, const EmscriptenKeyboardEvent* eve
 
     if (!pressed || event->repeat == 0 || self.m_keyRepeat)
     {
-        Event keyEvent{};
-        keyEvent.type = pressed ? Event::KeyPressed : Event::KeyReleased;
-        keyEvent.key.code = key;
-        keyEvent.key.scancode = Keyboard::Scan::Unknown;
+        Event keyEvent = keyChanged(key, pressed);
         keyEvent.key.alt = event->altKey != 0;
         keyEvent.key.control = event->ctrlKey != 0;
         keyEvent.key.shift = event->shiftKey != 0;
@@ -172,8 +178,35 @@ EM_BOOL WindowImplEmscripten::onFocus(int type, const EmscriptenFocusEvent* /*ev
     return EM_FALSE;
 }
 
+Event WindowImplEmscripten::keyChanged(Keyboard::Key key, bool pressed)
+{
+    Event keyEvent{};
+    keyEvent.type = pressed ? Event::KeyPressed : Event::KeyReleased;
+    keyEvent.key.code = key;
+    keyEvent.key.scancode = Keyboard::Scan::Unknown;
+    return keyEvent;
+}
+
+// What the page's events do not bring: the gamepads, sampled once a frame,
+// and the canvas's new size, taken at the start of a frame, since resizing
+// clears its drawing buffer and the frame shown would be blank
 void WindowImplEmscripten::processEvents()
 {
+    for (const InputImpl::KeyChange& change : InputImpl::samplePads())
+        pushEvent(keyChanged(change.key, change.pressed));
+
+    int width = 0;
+    int height = 0;
+    if (sfTakeCanvasSize(&width, &height) != 0 &&
+        (static_cast<unsigned int>(width) != m_size.x || static_cast<unsigned int>(height) != m_size.y))
+    {
+        setSize(Vector2u(static_cast<unsigned int>(width), static_cast<unsigned int>(height)));
+        Event resized{};
+        resized.type = Event::Resized;
+        resized.size.width = m_size.x;
+        resized.size.height = m_size.y;
+        pushEvent(resized);
+    }
 }
 
 WindowHandle WindowImplEmscripten::getSystemHandle() const

@@ -1,10 +1,12 @@
-// The page's canvas as SFML's window: its size, the title as the page's,
-// and the canvas's own key, mouse and focus events. Keys typed into another
-// element of the page never reach it.
+// The page's canvas as SFML's window: its size, which follows its size on the
+// page in device pixels, the title as the page's, the canvas's own key, mouse
+// and focus events, and the gamepads' keys. Keys typed into another element
+// of the page never reach it.
 
 #ifndef SFML_WINDOWIMPLEMSCRIPTEN_HPP
 #define SFML_WINDOWIMPLEMSCRIPTEN_HPP
 
+#include <SFML/Window/Event.hpp>
 #include <SFML/Window/WindowImpl.hpp>
 
 #include <emscripten/html5.h>
@@ -41,6 +43,7 @@ protected:
 
 private:
     void listen(bool on);
+    static Event keyChanged(Keyboard::Key key, bool pressed);
     static EM_BOOL onKey(int type, const EmscriptenKeyboardEvent* event, void* window);
     static EM_BOOL onMouse(int type, const EmscriptenMouseEvent* event, void* window);
     static EM_BOOL onFocus(int type, const EmscriptenFocusEvent* event, void* window);
