@@ -23,9 +23,9 @@ string(REGEX REPLACE "^(........)(....)(....)(....)(............).*$" "\\1-\\2-\
 string(REGEX REPLACE "\"package_uuid\":\"[0-9a-f-]+\"" "\"package_uuid\":\"${id}\"" script "${script}")
 
 foreach(extension wasm data)
-  zarv_named_by_contents(name "${BUILD}/zarv.${extension}" zarv ${extension})
-  configure_file("${BUILD}/zarv.${extension}" "${OUT}/${name}" COPYONLY)
-  string(REPLACE "zarv.${extension}" "${name}" script "${script}")
+  zarv_named_by_contents(game_${extension} "${BUILD}/zarv.${extension}" zarv ${extension})
+  configure_file("${BUILD}/zarv.${extension}" "${OUT}/${game_${extension}}" COPYONLY)
+  string(REPLACE "zarv.${extension}" "${game_${extension}}" script "${script}")
 endforeach()
 file(WRITE "${OUT}/zarv.js.tmp" "${script}")
 zarv_named_by_contents(game_js "${OUT}/zarv.js.tmp" zarv js)

@@ -65,4 +65,9 @@ endif()
 
 file(READ "${zarv_web}/source-dir" ZARV_WEB_SFML_SOURCE)
 set(ZARV_WEB_FREETYPE "${zarv_freetype_prefix}")
+# Optimised for size, SFML and the game alike, compiled and linked (binaryen's
+# wasm-opt -Oz), after Release's -O3: the page's frame costs the same, its wasm
+# is smaller (docs/performance.md)
+add_compile_options(-Oz)
+add_link_options(-Oz)
 add_subdirectory(web "${zarv_web}/sfml-build")

@@ -175,4 +175,10 @@
   script.src = gameScript;
   script.onerror = function () { fail('Zarv could not load ' + gameScript + '. Reload the page to try again.', true); };
   document.body.appendChild(script);
+  // The canvas's WebGL context, made now with the game's settings (those of
+  // sfCreateCanvasContext) while the game's files come in, so that the
+  // browser sets up its GPU side meanwhile, not after. A canvas has one
+  // context of a kind: the game's own asks for it again and gets this one,
+  // or, where there is none, fails and says so.
+  canvas.getContext('webgl', {antialias: true, alpha: false, depth: false, stencil: false});
 }());

@@ -41,24 +41,21 @@ const GLubyte* getStringNamingCoreExtensions(GLenum name)
     return reinterpret_cast<const GLubyte*>(extensions.c_str());
 }
 
-// OpenGL draws with no texture where none is bound, but Emscripten's emulation
-// samples the missing one as black, which would draw every shape black: a
-// white pixel stands in for no texture instead
-void bindTextureOrWhite(GLenum target, GLuint texture)
+// OpenGL draws with no texture where none is bound, but WebGL samples a
+// missing texture as black, which would draw every shape black. SFML leaves
+// GL_TEXTURE_2D on and binds texture 0 for its shapes: texturing is turned
+// off while no texture is bound instead, so that Emscripten's emulation draws
+// them with a shader that samples nothing. (A white pixel bound in its place
+// gives the same pixels, but costs a texture fetch for every pixel of every
+// shape, drawn on the CPU by a software WebGL.)
+void bindTextureOrNone(GLenum target, GLuint texture)
 {
-    static GLuint white = 0;
-    if (target == GL_TEXTURE_2D && texture == 0)
+    if (target == GL_TEXTURE_2D)
     {
-        if (white == 0)
-        {
-            const GLubyte pixel[4] = {255, 255, 255, 255};
-            glGenTextures(1, &white);
-            glBindTexture(GL_TEXTURE_2D, white);
-            glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA, 1, 1, 0, GL_RGBA, GL_UNSIGNED_BYTE, pixel);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
-            glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
-        }
-        texture = white;
+        if (texture == 0)
+            glDisable(GL_TEXTURE_2D);
+        else
+            glEnable(GL_TEXTURE_2D);
     }
     glBindTexture(target, texture);
 }
@@ -111,7 +108,7 @@ GlFunctionPointer WebGLContext::getFunction(const char* name)
     if (std::strcmp(name, "glGetString") == 0)
         return reinterpret_cast<GlFunctionPointer>(getStringNamingCoreExtensions);
     if (std::strcmp(name, "glBindTexture") == 0)
-        return reinterpret_cast<GlFunctionPointer>(bindTextureOrWhite);
+        return reinterpret_cast<GlFunctionPointer>(bindTextureOrNone);
     return reinterpret_cast<GlFunctionPointer>(emscripten_GetProcAddress(name));
 }
 
