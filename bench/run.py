@@ -303,6 +303,7 @@ fetched.then(function frame() {
 });
 </script></body></html>
 """
+DENSE_FRAMES = 20
 BARE_FRAMES = 75
 
 
@@ -343,13 +344,14 @@ class Browser:
     """The page in a headless Chromium of its own, with a new profile each
     time: every load is a first visit, with nothing cached."""
 
-    def __init__(self, site):
+    def __init__(self, site, options=None):
         self.site = site
+        self.options = options
 
     def __enter__(self):
         self.home = tempfile.mkdtemp(prefix="zarv-bench-")
         self.stderr = tempfile.TemporaryFile("w+")
-        self.session = Session(self.site, "chromium", self.home, stderr=self.stderr)
+        self.session = Session(self.site, "chromium", self.home, stderr=self.stderr, options=self.options)
         self.process = self.session.process
         return self
 
@@ -446,6 +448,19 @@ def bare_session(site, frames=True):
                 cpu={kind: seconds - cpu_before.get(kind, 0.0) for kind, seconds in cpu_after.items()})
 
 
+def density_session(site, scale):
+    """The menu's frames at scale device pixels a CSS pixel, where the
+    canvas's drawing buffer has scale² times the pixels: DENSE_FRAMES of
+    them after the first, median interval and the buffer's size."""
+    with Browser(site, dict(viewport=dict(width=1280, height=800, deviceScaleFactor=scale))) as page:
+        page.wait_for("the first frame", "window.zarvLog.firstFrame")
+        page.command("eval " + RECORD_FRAMES)
+        page.wait_for("the menu's frames", "window.zarvLog.ends.length > %d" % DENSE_FRAMES, seconds=600)
+        ends = page.command("eval window.zarvLog.ends")
+        buffer = page.command("eval [document.getElementById('canvas').width, document.getElementById('canvas').height]")
+    return dict(median=statistics.median(ends[i] - ends[i - 1] for i in range(1, len(ends))), buffer=buffer)
+
+
 def frame_figures(sessions):
     intervals = [value for s in sessions for value in s["intervals"]]
     frames = sum(s["cpu_frames"] for s in sessions)
@@ -501,6 +516,8 @@ def run_page(build, zip_path, settings):
     results["frame"], results["bare"] = frame_figures(sessions), frame_figures(bare)
     busy = [value for s in sessions for value in s["busy"]]
     results["busy"] = dict(median=statistics.median(busy), p99=percentile(busy, 0.99))
+    log("  the menu at 1 and 2 device pixels a CSS pixel")
+    results["density"] = [density_session(site, scale) for scale in (1, 2)]
     return results
 
 
@@ -705,6 +722,11 @@ def table(build, settings, quick, logic, info, frames, startup, memory, page, ma
         row("live frame over the bare page's frame", "%.2f×" % page_ratio,
             "desktop game's live frame over its bare window's, this run: %.2f×" % desktop_ratio,
             "%.2f×" % (page_ratio / desktop_ratio), "≤ the desktop's", verdict(page_ratio <= desktop_ratio))
+        sharp, dense = page["density"]
+        row("menu frame at 2 device pixels a CSS pixel, its buffer %d × %d (%d frames, median)"
+            % (dense["buffer"][0], dense["buffer"][1], DENSE_FRAMES), ms(dense["median"]),
+            "at 1, its buffer %d × %d: %s" % (sharp["buffer"][0], sharp["buffer"][1], ms(sharp["median"])),
+            "%.2f×" % (dense["median"] / sharp["median"]))
         # Paced by Chromium at 60 a second, a frame's interval hides its cost: the CPU spent is the finer measure
         page_cpu = sum(cpu.values())
         bare_cpu = sum(bare_page["cpu_ms"].values())
