@@ -44,6 +44,7 @@ Usage: install_test.py BUILD_DIR [install] [package] [apt-lock]
                        (in a fresh root, as --release runs it)
 """
 
+import concurrent.futures
 import contextlib
 import fcntl
 import gzip
@@ -633,14 +634,16 @@ def case_fresh_roots(dist, scratch):
     release a package is built for: the portable tarball (in the oldest, the
     other processors' too), then the packages, this machine's architecture's
     first; another architecture is added as a foreign one and played through
-    its emulator."""
+    its emulator. Two roots at once: much of each is apt fetching and
+    unpacking."""
     _, debs, _, _ = release_files(dist)
     native = native_architecture()
     folder = os.path.relpath(dist, SOURCE)
     check(not folder.startswith(".."), "%s is not inside %s" % (dist, SOURCE))
     deb_releases = {deb: deb_release(os.path.join(dist, deb)) for deb in debs}
     deb_archs = {deb: deb_architecture(os.path.join(dist, deb)) for deb in debs}
-    for release in PORTABLE_RELEASES + sorted(set(deb_releases.values()) - set(PORTABLE_RELEASES)):
+
+    def in_fresh_root(release):
         mine = sorted((deb for deb in debs if deb_releases[deb] == release), key=lambda d: (deb_archs[d] != native, d))
         portables = [] if release not in PORTABLE_RELEASES else [
             processor for processor, (arch, _) in PORTABLE_PROCESSORS.items()
@@ -661,10 +664,16 @@ def case_fresh_roots(dist, scratch):
             arguments += ["--others"] + [os.path.join(folder, deb) for deb in debs if deb not in mine]
         inner = "scripts/install-packages %s && exec python3 tests/install_test.py --in-root %s" % (
             " ".join(tools), " ".join(arguments))
-        done = subprocess.run([os.path.join(SOURCE, "scripts", "debian-root"), "--fresh", "--copy-in", folder,
+        return subprocess.run([os.path.join(SOURCE, "scripts", "debian-root"), "--fresh", "--copy-in", folder,
                                release, "sh", "-c", inner], capture_output=True, text=True)
+
+    releases = PORTABLE_RELEASES + sorted(set(deb_releases.values()) - set(PORTABLE_RELEASES))
+    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
+        runs = list(zip(releases, pool.map(in_fresh_root, releases)))
+    for release, done in runs:
         print("\n".join("  %s: %s" % (release, line) for line in done.stdout.splitlines()
                         if line.startswith(("PASS", "FAIL"))))
+    for release, done in runs:
         check(done.returncode == 0, "Debian %s, a fresh root:\n%s%s" % (release, done.stdout[-6000:], done.stderr[-3000:]))
 
 
