@@ -634,16 +634,14 @@ def case_fresh_roots(dist, scratch):
     release a package is built for: the portable tarball (in the oldest, the
     other processors' too), then the packages, this machine's architecture's
     first; another architecture is added as a foreign one and played through
-    its emulator. Two roots at once: much of each is apt fetching and
-    unpacking."""
+    its emulator."""
     _, debs, _, _ = release_files(dist)
     native = native_architecture()
     folder = os.path.relpath(dist, SOURCE)
     check(not folder.startswith(".."), "%s is not inside %s" % (dist, SOURCE))
     deb_releases = {deb: deb_release(os.path.join(dist, deb)) for deb in debs}
     deb_archs = {deb: deb_architecture(os.path.join(dist, deb)) for deb in debs}
-
-    def in_fresh_root(release):
+    for release in PORTABLE_RELEASES + sorted(set(deb_releases.values()) - set(PORTABLE_RELEASES)):
         mine = sorted((deb for deb in debs if deb_releases[deb] == release), key=lambda d: (deb_archs[d] != native, d))
         portables = [] if release not in PORTABLE_RELEASES else [
             processor for processor, (arch, _) in PORTABLE_PROCESSORS.items()
@@ -664,16 +662,10 @@ def case_fresh_roots(dist, scratch):
             arguments += ["--others"] + [os.path.join(folder, deb) for deb in debs if deb not in mine]
         inner = "scripts/install-packages %s && exec python3 tests/install_test.py --in-root %s" % (
             " ".join(tools), " ".join(arguments))
-        return subprocess.run([os.path.join(SOURCE, "scripts", "debian-root"), "--fresh", "--copy-in", folder,
+        done = subprocess.run([os.path.join(SOURCE, "scripts", "debian-root"), "--fresh", "--copy-in", folder,
                                release, "sh", "-c", inner], capture_output=True, text=True)
-
-    releases = PORTABLE_RELEASES + sorted(set(deb_releases.values()) - set(PORTABLE_RELEASES))
-    with concurrent.futures.ThreadPoolExecutor(max_workers=2) as pool:
-        runs = list(zip(releases, pool.map(in_fresh_root, releases)))
-    for release, done in runs:
         print("\n".join("  %s: %s" % (release, line) for line in done.stdout.splitlines()
                         if line.startswith(("PASS", "FAIL"))))
-    for release, done in runs:
         check(done.returncode == 0, "Debian %s, a fresh root:\n%s%s" % (release, done.stdout[-6000:], done.stderr[-3000:]))
 
 
@@ -840,6 +832,7 @@ def case_web_zip(dist, scratch):
         page.stop()
 
 
+# Two at a time: the fresh roots, much of them apt fetching and unpacking, beside the builds again
 RELEASE_CASES = {"checksums": case_checksums, "web zip": case_web_zip, "portable tarballs": case_portable_tarballs,
                  "fresh roots": case_fresh_roots, "zip and tarballs again": case_zip_and_tarball_again}
 
@@ -858,7 +851,7 @@ def main():
                 lambda deb: lambda scratch: case_installed(deb, others, scratch))(deb)
         return run_cases(cases)
     if sys.argv[1] == "--release":
-        return run_cases(RELEASE_CASES, os.path.abspath(sys.argv[2]))
+        return run_cases(RELEASE_CASES, os.path.abspath(sys.argv[2]), at_once=2)
     build = os.path.abspath(sys.argv[1])
     with open(os.path.join(build, "packaging", "layout.json")) as f:
         layout = json.load(f)
@@ -867,25 +860,26 @@ def main():
     return run_cases(cases)
 
 
-def run_cases(cases, *args):
-    """Runs each case(*args, scratch) with a scratch folder of its own, and reports each."""
-    passed = failed = 0
-    for name, case in cases.items():
+def run_cases(cases, *args, at_once=1):
+    """Runs each case(*args, scratch) with a scratch folder of its own, at_once
+    of them at a time, and reports each."""
+    def run_case(name, case):
         started = time.monotonic()
         scratch = tempfile.mkdtemp(prefix="zarv-%s-" % name.replace(" ", "-"))
         try:
             case(*args, scratch)
-            passed += 1
             print("PASS %s (%.1f s)" % (name, time.monotonic() - started), flush=True)
+            return True
         except Exception:  # report every case, whatever went wrong
-            failed += 1
-            print("FAIL %s" % name, flush=True)
-            traceback.print_exc()
+            print("FAIL %s\n%s" % (name, traceback.format_exc()), end="", flush=True)
+            return False
         finally:
             shutil.rmtree(scratch, ignore_errors=True)
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed or not passed else 0
 
+    with concurrent.futures.ThreadPoolExecutor(max_workers=at_once) as pool:
+        results = list(pool.map(run_case, cases, cases.values()))
+    print("%d passed, %d failed" % (results.count(True), results.count(False)))
+    return 0 if results and all(results) else 1
 
 if __name__ == "__main__":
     sys.exit(main())
