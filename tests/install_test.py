@@ -881,5 +881,6 @@ def run_cases(cases, *args, at_once=1):
     print("%d passed, %d failed" % (results.count(True), results.count(False)))
     return 0 if results and all(results) else 1
 
+
 if __name__ == "__main__":
     sys.exit(main())
