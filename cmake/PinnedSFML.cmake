@@ -38,19 +38,21 @@ endif()
 message(STATUS "Zarv: SFML ${ZARV_SFML_PINNED_VERSION} built from its source and linked statically, ${zarv_sfml_why}")
 set(ZARV_SFML_LINKED_IN ON)
 
-# Built once per build tree; a different compiler or toolchain builds it again.
-set(zarv_sfml "${CMAKE_BINARY_DIR}/_deps/sfml")
-set(zarv_sfml_prefix "${zarv_sfml}/install")
-set(zarv_sfml_stamp "${ZARV_SFML_PINNED_VERSION} ${CMAKE_CXX_COMPILER} ${CMAKE_TOOLCHAIN_FILE}")
-set(zarv_sfml_log "${zarv_sfml}/build.log")
-
 include(cmake/PinnedSource.cmake)
 
-if(EXISTS "${zarv_sfml_prefix}/stamp")
-  file(READ "${zarv_sfml_prefix}/stamp" zarv_sfml_built)
+# Built once for every build tree with the same compiler, toolchain and options
+if(CMAKE_TOOLCHAIN_FILE)
+  file(SHA256 "${CMAKE_TOOLCHAIN_FILE}" zarv_toolchain_hash)
 endif()
-if(NOT zarv_sfml_built STREQUAL zarv_sfml_stamp)
-  file(REMOVE_RECURSE "${zarv_sfml_prefix}" "${zarv_sfml}/build")
+file(SHA256 "${CMAKE_CURRENT_LIST_FILE}" zarv_sfml_recipe)
+zarv_cache_folder(zarv_sfml sfml-${ZARV_SFML_PINNED_VERSION} ${zarv_sfml_sha256} ${zarv_sfml_recipe}
+                  ${CMAKE_GENERATOR} ${CMAKE_CXX_COMPILER} ${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION}
+                  "${zarv_toolchain_hash}" "${ZARV_PORTABLE}" "${OpenAL_LIB}")
+set(zarv_sfml_prefix "${zarv_sfml}/install")
+set(zarv_sfml_log "${zarv_sfml}/build.log")
+
+if(NOT EXISTS "${zarv_sfml_prefix}/stamp")
+  file(REMOVE_RECURSE "${zarv_sfml}")
   file(MAKE_DIRECTORY "${zarv_sfml}")
   file(WRITE "${zarv_sfml_log}" "")
   zarv_pinned_source(ZARV_SFML_SOURCE_DIR ZARV_SFML_SOURCE "${zarv_sfml_url}" ${zarv_sfml_sha256} "${zarv_sfml}")
@@ -100,8 +102,9 @@ if(NOT zarv_sfml_built STREQUAL zarv_sfml_stamp)
     endforeach()
   endif()
   file(COPY "${ZARV_SFML_SOURCE_DIR}/license.md" DESTINATION "${zarv_sfml_prefix}")
-  file(WRITE "${zarv_sfml_prefix}/stamp" "${zarv_sfml_stamp}")
+  file(WRITE "${zarv_sfml_prefix}/stamp" "")
 endif()
+zarv_cache_done("${zarv_sfml}")
 
 set(SFML_STATIC_LIBRARIES ON)
 if(CMAKE_CROSSCOMPILING)

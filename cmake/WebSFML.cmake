@@ -13,19 +13,18 @@ set(zarv_freetype_sha256 686ec73cbf6783b245dd068a09ce807b729ac0f8a46dd70f7867923
 set(ZARV_FREETYPE_SOURCE "$ENV{ZARV_FREETYPE_SOURCE}" CACHE PATH
     "A copy of FreeType ${ZARV_FREETYPE_PINNED_VERSION}'s source (.tar.xz or unpacked folder), for a build without internet")
 
-set(zarv_web "${CMAKE_BINARY_DIR}/_deps/web")
-set(zarv_sfml_prefix "${zarv_web}/sfml") # SFML's licence, for the page's licences
-set(zarv_freetype_prefix "${zarv_web}/freetype")
-set(zarv_web_log "${zarv_web}/build.log")
 set(zarv_web_patch "${CMAKE_SOURCE_DIR}/web/sfml-${ZARV_SFML_PINNED_VERSION}-web.patch")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${zarv_web_patch})
 file(SHA256 "${zarv_web_patch}" zarv_web_patch_hash)
-set(zarv_web_stamp "${ZARV_SFML_PINNED_VERSION} ${ZARV_FREETYPE_PINNED_VERSION} ${zarv_web_patch_hash} ${CMAKE_CXX_COMPILER}")
-if(EXISTS "${zarv_web}/stamp")
-  file(READ "${zarv_web}/stamp" zarv_web_built)
-endif()
+file(SHA256 "${CMAKE_CURRENT_LIST_FILE}" zarv_web_recipe)
+zarv_cache_folder(zarv_web web-sfml-${ZARV_SFML_PINNED_VERSION}-freetype-${ZARV_FREETYPE_PINNED_VERSION}
+                  ${zarv_sfml_sha256} ${zarv_freetype_sha256} ${zarv_web_patch_hash} ${zarv_web_recipe}
+                  ${CMAKE_GENERATOR} ${CMAKE_CXX_COMPILER} ${CMAKE_CXX_COMPILER_VERSION})
+set(zarv_sfml_prefix "${zarv_web}/sfml") # SFML's licence, for the page's licences
+set(zarv_freetype_prefix "${zarv_web}/freetype")
+set(zarv_web_log "${zarv_web}/build.log")
 
-if(NOT zarv_web_built STREQUAL zarv_web_stamp)
+if(NOT EXISTS "${zarv_web}/stamp")
   message(STATUS "Zarv: SFML ${ZARV_SFML_PINNED_VERSION} and FreeType ${ZARV_FREETYPE_PINNED_VERSION} for the browser")
   file(REMOVE_RECURSE "${zarv_web}")
   file(MAKE_DIRECTORY "${zarv_web}/freetype-work" "${zarv_web}/sfml-work")
@@ -60,8 +59,9 @@ if(NOT zarv_web_built STREQUAL zarv_web_stamp)
   file(MAKE_DIRECTORY "${zarv_sfml_prefix}")
   file(COPY "${source}/license.md" DESTINATION "${zarv_sfml_prefix}")
   file(WRITE "${zarv_web}/source-dir" "${source}")
-  file(WRITE "${zarv_web}/stamp" "${zarv_web_stamp}")
+  file(WRITE "${zarv_web}/stamp" "")
 endif()
+zarv_cache_done("${zarv_web}")
 
 file(READ "${zarv_web}/source-dir" ZARV_WEB_SFML_SOURCE)
 set(ZARV_WEB_FREETYPE "${zarv_freetype_prefix}")
@@ -70,4 +70,4 @@ set(ZARV_WEB_FREETYPE "${zarv_freetype_prefix}")
 # is smaller (docs/performance.md)
 add_compile_options(-Oz)
 add_link_options(-Oz)
-add_subdirectory(web "${zarv_web}/sfml-build")
+add_subdirectory(web "${CMAKE_BINARY_DIR}/_deps/web-sfml")
