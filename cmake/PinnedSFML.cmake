@@ -41,13 +41,8 @@ set(ZARV_SFML_LINKED_IN ON)
 include(cmake/PinnedSource.cmake)
 
 # Built once for every build tree with the same compiler, toolchain and options
-if(CMAKE_TOOLCHAIN_FILE)
-  file(SHA256 "${CMAKE_TOOLCHAIN_FILE}" zarv_toolchain_hash)
-endif()
-file(SHA256 "${CMAKE_CURRENT_LIST_FILE}" zarv_sfml_recipe)
-zarv_cache_folder(zarv_sfml sfml-${ZARV_SFML_PINNED_VERSION} ${zarv_sfml_sha256} ${zarv_sfml_recipe}
-                  ${CMAKE_GENERATOR} ${CMAKE_CXX_COMPILER} ${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION}
-                  "${zarv_toolchain_hash}" "${ZARV_PORTABLE}" "${OpenAL_LIB}")
+zarv_cache_folder(zarv_sfml sfml-${ZARV_SFML_PINNED_VERSION} "${CMAKE_CURRENT_LIST_FILE}" ${zarv_sfml_sha256}
+                  "${ZARV_PORTABLE}" "${OpenAL_LIB}")
 set(zarv_sfml_prefix "${zarv_sfml}/install")
 set(zarv_sfml_log "${zarv_sfml}/build.log")
 

@@ -26,12 +26,19 @@ if(NOT IS_ABSOLUTE "${ZARV_CACHE_DIR}")
   zarv_source_fail("ZARV_CACHE_DIR is '${ZARV_CACHE_DIR}': give its absolute path")
 endif()
 
-# Sets <var> to the cache's folder for <name> built as the rest of the
-# arguments say (every input that changes what it builds into), and holds
+# Sets <var> to the cache's folder for <name> built by the CMake file
+# <recipe> with this build's compiler and toolchain file and the rest of the
+# arguments (every other input that changes what it builds into), and holds
 # that folder's lock until zarv_cache_done(<var>): another build tree
 # configuring at the same time waits for it, up to an hour.
-function(zarv_cache_folder var name)
-  string(SHA256 key "${ARGN}")
+function(zarv_cache_folder var name recipe)
+  file(SHA256 "${recipe}" recipe_hash)
+  set(toolchain_hash "")
+  if(CMAKE_TOOLCHAIN_FILE)
+    file(SHA256 "${CMAKE_TOOLCHAIN_FILE}" toolchain_hash)
+  endif()
+  string(SHA256 key "${ARGN} ${recipe_hash} ${toolchain_hash} ${CMAKE_GENERATOR} ${CMAKE_CXX_COMPILER} \
+${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION}")
   string(SUBSTRING "${key}" 0 16 key)
   set(folder "${ZARV_CACHE_DIR}/${name}-${key}")
   file(MAKE_DIRECTORY "${ZARV_CACHE_DIR}")
@@ -90,7 +97,7 @@ function(zarv_pinned_source var setting url sha256 work)
   else()
     get_filename_component(name "${url}" NAME)
     set(archive "${ZARV_CACHE_DIR}/sources/${name}")
-    zarv_cache_folder(lock "source" "${url}")
+    zarv_cache_folder(lock "source" "${CMAKE_CURRENT_FUNCTION_LIST_FILE}" "${url}")
     set(hash "")
     if(EXISTS "${archive}")
       file(SHA256 "${archive}" hash)

@@ -20,13 +20,8 @@ set(zarv_openal_sha256 7efd383d70508587fbc146e4c508771a2235a5fc8ae05bf6fe721c20a
 set(ZARV_OPENAL_SOURCE "$ENV{ZARV_OPENAL_SOURCE}" CACHE PATH
     "A copy of OpenAL Soft ${ZARV_OPENAL_PINNED_VERSION}'s source (.tar.gz or unpacked folder), for a build without internet")
 
-if(CMAKE_TOOLCHAIN_FILE)
-  file(SHA256 "${CMAKE_TOOLCHAIN_FILE}" zarv_toolchain_hash)
-endif()
-file(SHA256 "${CMAKE_CURRENT_LIST_FILE}" zarv_openal_recipe)
-zarv_cache_folder(zarv_openal openal-${ZARV_OPENAL_PINNED_VERSION} ${zarv_openal_sha256} ${zarv_openal_recipe}
-                  ${CMAKE_GENERATOR} ${CMAKE_CXX_COMPILER} ${CMAKE_CXX_COMPILER_ID} ${CMAKE_CXX_COMPILER_VERSION}
-                  "${zarv_toolchain_hash}")
+zarv_cache_folder(zarv_openal openal-${ZARV_OPENAL_PINNED_VERSION} "${CMAKE_CURRENT_LIST_FILE}"
+                  ${zarv_openal_sha256})
 set(zarv_openal_prefix "${zarv_openal}/install")
 set(zarv_openal_log "${zarv_openal}/build.log")
 if(NOT EXISTS "${zarv_openal_prefix}/stamp")

@@ -16,10 +16,8 @@ set(ZARV_FREETYPE_SOURCE "$ENV{ZARV_FREETYPE_SOURCE}" CACHE PATH
 set(zarv_web_patch "${CMAKE_SOURCE_DIR}/web/sfml-${ZARV_SFML_PINNED_VERSION}-web.patch")
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${zarv_web_patch})
 file(SHA256 "${zarv_web_patch}" zarv_web_patch_hash)
-file(SHA256 "${CMAKE_CURRENT_LIST_FILE}" zarv_web_recipe)
 zarv_cache_folder(zarv_web web-sfml-${ZARV_SFML_PINNED_VERSION}-freetype-${ZARV_FREETYPE_PINNED_VERSION}
-                  ${zarv_sfml_sha256} ${zarv_freetype_sha256} ${zarv_web_patch_hash} ${zarv_web_recipe}
-                  ${CMAKE_GENERATOR} ${CMAKE_CXX_COMPILER} ${CMAKE_CXX_COMPILER_VERSION})
+                  "${CMAKE_CURRENT_LIST_FILE}" ${zarv_sfml_sha256} ${zarv_freetype_sha256} ${zarv_web_patch_hash})
 set(zarv_sfml_prefix "${zarv_web}/sfml") # SFML's licence, for the page's licences
 set(zarv_freetype_prefix "${zarv_web}/freetype")
 set(zarv_web_log "${zarv_web}/build.log")
