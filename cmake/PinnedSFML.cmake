@@ -41,8 +41,12 @@ set(ZARV_SFML_LINKED_IN ON)
 include(cmake/PinnedSource.cmake)
 
 # Built once for every build tree with the same compiler, toolchain and options
+set(zarv_sfml_openal "")
+if(ZARV_PORTABLE)
+  set(zarv_sfml_openal "${OpenAL_LIB}") # SFML's config, once read, sets it elsewhere too
+endif()
 zarv_cache_folder(zarv_sfml sfml-${ZARV_SFML_PINNED_VERSION} "${CMAKE_CURRENT_LIST_FILE}" ${zarv_sfml_sha256}
-                  "${ZARV_PORTABLE}" "${OpenAL_LIB}")
+                  "${ZARV_PORTABLE}" "${zarv_sfml_openal}")
 set(zarv_sfml_prefix "${zarv_sfml}/install")
 set(zarv_sfml_log "${zarv_sfml}/build.log")
 
