@@ -59,6 +59,7 @@ function(zarv_download url archive sha256 setting)
   foreach(attempt 1 2 3)
     file(DOWNLOAD "${url}" "${archive}.part" STATUS status TIMEOUT 600 INACTIVITY_TIMEOUT 60)
     list(GET status 0 code)
+    list(GET status 1 status)
     if(code EQUAL 0)
       file(SHA256 "${archive}.part" hash)
       if(hash STREQUAL sha256)
@@ -73,8 +74,7 @@ function(zarv_download url archive sha256 setting)
       execute_process(COMMAND ${CMAKE_COMMAND} -E sleep 10)
     endif()
   endforeach()
-  zarv_source_fail("could not download ${url} into ${archive} (${status}); "
-                   "without internet, name a copy of it in ${setting}")
+  zarv_source_fail("could not download ${url} into ${archive} (${status}); without internet, name a copy of it in ${setting}")
 endfunction()
 
 # Sets <var> to the unpacked source folder of the release at <url>: the copy
