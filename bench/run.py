@@ -258,7 +258,7 @@ def run_memory(build, pong, settings):
 
 
 # The page: the web zip's files served on 127.0.0.1 and played in headless
-# Chromium through tests/web/drive.js (puppeteer-core, from scripts/web-tools)
+# Chromium through tests/web/drive.js (puppeteer-core, installed by scripts/npm-tools)
 
 # A new page's first serve goes the CPU's way and it meets it: the ball is live
 # at least 30 frames before that bounce and 60 after it, until it reaches

@@ -10,7 +10,7 @@ import threading
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 DRIVER = os.path.join(SOURCE, "tests", "web", "drive.js")
-WEB_TOOLS = os.path.join(SOURCE, "build", "web-tools", "node_modules")  # scripts/web-tools
+WEB_TOOLS = os.path.join(SOURCE, "build", "web-tools", "node_modules")  # scripts/npm-tools tests/web build/web-tools
 
 
 class DriverError(Exception):
