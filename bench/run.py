@@ -29,6 +29,8 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests", "web"))
 from browser import DriverError, Session, page_files  # noqa: E402
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
+from palette import rgb  # noqa: E402
 
 SOURCE = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PONG_SOURCE = "/usr/share/doc/libsfml-dev/examples/pong"
@@ -286,9 +288,9 @@ RENDERER = ("(() => { const gl = document.getElementById('canvas').getContext('w
 # page above this floor is its own work.
 BARE_PAGE = """<!DOCTYPE html>
 <html lang="en"><head><meta charset="utf-8"><title>Bare</title><link rel="icon" href="data:,">
-<style>html, body { margin: 0; background: #4c4a48; } canvas { display: block; }</style></head>
+<style>html, body { margin: 0; background: rgb(%(backdrop)s); } canvas { display: block; }</style></head>
 <body><canvas id="canvas" width="1280" height="720"></canvas><script>
-var files = %s;
+var files = %(files)s;
 var fetched = Promise.all(files.map(function (name) {
   return fetch(name).then(function (response) { return response.arrayBuffer(); });
 }));
@@ -296,7 +298,7 @@ var gl = document.getElementById('canvas').getContext('webgl',
                                                       {antialias: true, alpha: false, depth: false, stencil: false});
 window.zarvLog.ends = [];
 fetched.then(function frame() {
-  gl.clearColor(76 / 255, 74 / 255, 72 / 255, 1);
+  gl.clearColor(%(clear)s, 1);
   gl.clear(gl.COLOR_BUFFER_BIT);
   window.zarvLog.ends.push(performance.now());
   requestAnimationFrame(frame);
@@ -496,7 +498,8 @@ def run_page(build, zip_path, settings):
         with open(os.path.join(bare_site, name), "wb") as stand_in:
             stand_in.write(os.urandom(results["files"][name]["bytes"]))
     with open(os.path.join(bare_site, "index.html"), "w") as bare_page:
-        bare_page.write(BARE_PAGE % json.dumps(fetched))
+        bare_page.write(BARE_PAGE % dict(files=json.dumps(fetched), backdrop=", ".join(map(str, rgb("Backdrop"))),
+                                         clear=", ".join("%d / 255" % c for c in rgb("Backdrop"))))
 
     sessions, bare, bare_starts = [], [], []
     for number in range(settings["page_sessions"] + 1):  # alternately, so both meet the same noise

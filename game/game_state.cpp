@@ -4,16 +4,6 @@
 #include <cstdlib>
 #include <ctime>
 
-// Palette: defined before the scene objects, since building the ball reads Magenta
-const sf::Color White(254, 252, 250, 255);
-const sf::Color Backdrop(76, 74, 72, 1);
-const sf::Color Slate(81, 92, 107, 255);
-const sf::Color Mist(104, 118, 138, 255);
-const sf::Color Steel(105, 121, 126, 255);
-const sf::Color Magenta(255, 0, 255, 255);
-const sf::Color Blue(0, 0, 255, 127);
-const sf::Color Red(255, 0, 0, 127);
-
 // Screens and scores
 std::int32_t menuSelection = 1;
 std::int32_t inMenu = 1;

@@ -4,22 +4,13 @@
 // writes them directly.
 
 #include "arena/arc_shape.hpp"
+#include "game/palette.hpp"
 
 #include <SFML/Audio.hpp>
 #include <SFML/Graphics.hpp>
 
 #include <cstdint>
 #include <sstream>
-
-// Palette. Blue is player one (left paddle), red is player two or the CPU.
-extern const sf::Color White;
-extern const sf::Color Backdrop;
-extern const sf::Color Slate;
-extern const sf::Color Mist;
-extern const sf::Color Steel;
-extern const sf::Color Magenta;
-extern const sf::Color Blue;
-extern const sf::Color Red;
 
 // Screens and scores. Flags hold 0 or 1.
 extern std::int32_t menuSelection; // 1 "Player v CPU", 2 "Player v Player"

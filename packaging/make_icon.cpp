@@ -8,6 +8,7 @@
 // Usage: make_icon OUT.png SIZE, or make_icon OUT.ico SIZE... for Windows
 
 #include "arena/arc_shape.hpp"
+#include "game/palette.hpp"
 
 #include <SFML/Graphics/CircleShape.hpp>
 #include <SFML/Graphics/Image.hpp>
@@ -24,13 +25,8 @@
 namespace
 {
 
-// The game's palette (game/game_state.cpp); not linked from there, since that
-// object file also builds the game's window, which needs a display.
-const sf::Color White(254, 252, 250);
-const sf::Color Backdrop(76, 74, 72);
-const sf::Color Steel(105, 121, 126);
-const sf::Color Blue(0, 0, 255, 127);
-const sf::Color Red(255, 0, 0, 127);
+// The tile is opaque, where the game clears its window with an alpha that no one sees
+const sf::Color Tile(Backdrop.r, Backdrop.g, Backdrop.b);
 
 const sf::Vector2f Centre(640.f, 360.f);
 const float TileHalf = 372.f;  // the icon shows the scene this far around the arena's centre
@@ -138,7 +134,7 @@ struct Scene
     {
         Rgba c;
         if (inTile(p))
-            c.over(Backdrop);
+            c.over(Tile);
         if (rim.contains(p))
             c.over(Steel);
         if (arena.contains(p))

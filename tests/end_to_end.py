@@ -37,6 +37,7 @@ import json
 import math
 import operator
 import os
+import re
 import resource
 import shutil
 import struct
@@ -49,6 +50,7 @@ import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "web"))
 from browser import DriverError, Session, page_file, page_files  # noqa: E402
+from palette import PALETTE, rgb  # noqa: E402
 
 DEADLINE = 30.0  # seconds; generous, so that a slow machine only makes it slower
 EMULATED_DEADLINE = DEADLINE * 10  # for a game run through an emulator: every frame is drawn by emulated Mesa
@@ -60,13 +62,8 @@ WINDOWS_ZIP = ASSETS + ["zarv.exe", "openal32.dll", "README.txt", "LICENSE.txt"]
 OTHER_WINDOWS_PROGRAM = r"C:\windows\system32\winemine.exe"
 OUTPUT_LIMIT = 64 << 20  # bytes in any file the game writes: a Wine without its display writes gigabytes
 
-# Palette, and the paddles' translucent colours as they come out over the white arena
-BACKDROP = (76, 74, 72)
-WHITE = (254, 252, 250)
-SLATE = (81, 92, 107)
-MIST = (104, 118, 138)
-STEEL = (105, 121, 126)
-MAGENTA = (255, 0, 255)
+# The palette, and the paddles' translucent colours as they come out over the white arena
+BACKDROP, WHITE, SLATE, MIST, STEEL, MAGENTA = map(rgb, ["Backdrop", "White", "Slate", "Mist", "Steel", "Magenta"])
 BLUE_OVER_WHITE = (127, 126, 252)
 RED_OVER_WHITE = (254, 126, 125)
 
@@ -779,6 +776,25 @@ def case_overlapping_sounds_heard_apart(folder):
                   "mixed %s, heard %s" % (mix, heard))
 
 
+def case_page_style_takes_the_game_palette(folder):
+    """The page's style names each of the game's colours that it shows once,
+    in its :root, with the palette's values, and writes none of them again."""
+    with open(os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "web", "page",
+                           "page.css")) as f:
+        style = f.read()
+    named = {name: tuple(int(v) for v in values.split(","))
+             for name, values in re.findall(r"--([a-z]+): ([\d, ]+);", style)}
+    by_css = {name.lower(): rgb(name) for name in PALETTE}
+    check(named and all(by_css.get(name) == value for name, value in named.items()),
+          "the page's colours %s are not the game's %s" % (named, by_css))
+    body = style.replace(re.search(r":root \{[^}]*\}", style).group(0), "")
+    literals = [tuple(int(h[i:i + 2], 16) for i in (0, 2, 4)) for h in re.findall(r"#([0-9a-fA-F]{6})\b", body)]
+    literals += [tuple(int(v) for v in values.split(",")[:3])
+                 for values in re.findall(r"rgba?\((\d+, *\d+, *\d+)", body)]
+    again = sorted(set(literals) & set(by_css.values()))
+    check(not again, "the page's style writes the game's colours %s again" % again)
+
+
 def case_window_title_size_and_place(game):
     """On a 1920 x 1080 screen, left where the game puts it."""
     check(game.xdotool("getwindowname", game.window).strip() == "Zarv", "title is not Zarv")
@@ -795,7 +811,7 @@ def case_menu_looks_right(game):
     shot = wait_for("the menu", lambda: (lambda s: menu_shown(s) and s)(game.screenshot()), game.deadline)
     check(near(shot.pixel(5, 5), BACKDROP), "backdrop is %s" % (shot.pixel(5, 5),))
     check(near(shot.pixel(640, 120), WHITE), "arena is %s" % (shot.pixel(640, 120),))
-    check(near(shot.pixel(640, 360 - 350 - 3), (105, 121, 126), 12), "arena rim is not Steel")
+    check(near(shot.pixel(640, 360 - 350 - 3), STEEL, 12), "arena rim is not Steel")
     check(paddle_at(shot, BLUE_OVER_WHITE, 180), "the blue paddle is not on the left, above the middle")
     check(paddle_at(shot, RED_OVER_WHITE, 0), "the red paddle is not on the right, below the middle")
     check(near(shot.pixel(640, 200), WHITE), "something covers the top of the arena")
@@ -983,6 +999,7 @@ def case_players_steer_their_own_paddles(game):
 # A case with no options has no game: it gets the folder of the game's files.
 CASES = [
     (case_overlapping_sounds_heard_apart, None),
+    (case_page_style_takes_the_game_palette, None),
     (case_window_title_size_and_place, dict(screen=(1920, 1080), place=False)),
     (case_menu_looks_right, {}),
     (case_menu_keys_sounds_and_screens, {}),
