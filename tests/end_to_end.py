@@ -49,7 +49,7 @@ import traceback
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "web"))
-from browser import DriverError, Session, page_file, page_files  # noqa: E402
+from browser import SOURCE, DriverError, Session, page_file, page_files  # noqa: E402
 from palette import PALETTE, rgb  # noqa: E402
 
 DEADLINE = 30.0  # seconds; generous, so that a slow machine only makes it slower
@@ -779,8 +779,7 @@ def case_overlapping_sounds_heard_apart(folder):
 def case_page_style_takes_the_game_palette(folder):
     """The page's style names each of the game's colours that it shows once,
     in its :root, with the palette's values, and writes none of them again."""
-    with open(os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "web", "page",
-                           "page.css")) as f:
+    with open(os.path.join(SOURCE, "web", "page", "page.css")) as f:
         style = f.read()
     named = {name: tuple(int(v) for v in values.split(","))
              for name, values in re.findall(r"--([a-z]+): ([\d, ]+);", style)}
