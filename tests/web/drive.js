@@ -1,4 +1,4 @@
-// Drives the page in a real browser for tests/end_to_end.py: one command a
+// Drives the page in a real browser for tests/harness/page.py: one command a
 // line on standard input, one JSON answer a line on standard output.
 //
 //   keydown KEY | keyup KEY        a real key event (the DevTools protocol or
