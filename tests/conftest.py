@@ -94,6 +94,8 @@ def pytest_configure(config):
     config.addinivalue_line("markers", "targets(*kinds): what the test runs on: desktop, sanitized, emulated, "
                                        "wine, page (or chromium), release, deb, portable")
     config.addinivalue_line("markers", "long: a long session, left out by -m 'not long'")
+    # pytest-xdist's, for a run without it, as in the release's fresh roots
+    config.addinivalue_line("markers", "xdist_group(name): cases that must run one after the other")
     config.zarv_targets = targets(config)
 
 
