@@ -206,7 +206,7 @@ def test_fresh_roots(target):
         for deb in debs:
             if deb not in mine:
                 arguments += ["--other-deb", os.path.join(folder, deb)]
-        inner = ("scripts/install-packages %s && exec pytest -p no:cacheprovider -q -rA tests/test_release.py"
+        inner = ("scripts/install-packages %s && exec python3 -m pytest -p no:cacheprovider -q -rA tests/test_release.py"
                  " %s" % (" ".join(tools), " ".join(arguments)))
         done = subprocess.run([os.path.join(SOURCE, "scripts", "debian-root"), "--fresh", "--copy-in", folder,
                                release, "sh", "-c", inner], capture_output=True, text=True, timeout=BUILD_DEADLINE)
