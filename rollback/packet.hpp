@@ -11,7 +11,8 @@
 //   head u8 | body | check u16
 //
 // head: bits 0-1 the kind (0 inputs, 1 hello, 2 bye), bit 2 a ping follows
-// the body, bit 3 a pong, bit 4 the sender is away (its tab hidden), bit 5 a
+// the body, bit 3 a pong, bit 4 the sender is away (its tab hidden; inputs
+// packets only), bit 5 a
 // hello's "I have heard yours" or an inputs packet's checksum, bits 6-7 zero.
 // check: CRC-16/CCITT-FALSE of everything before it, little-endian.
 // Numbers are little-endian; "varint" is LEB128 (7 bits a byte), "zigzag"

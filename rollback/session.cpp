@@ -197,8 +197,7 @@ void Session::receive(const std::uint8_t* data, std::size_t size, double nowMs)
         }
         break;
     case Packet::Inputs:
-        receiveInputs(packet, nowMs);
-        if (status_.state != Status::Synchronizing)
+        if (receiveInputs(packet, nowMs))
             status_.bytesReceived += static_cast<std::int64_t>(size);
         break;
     }
@@ -214,7 +213,6 @@ void Session::receiveHello(const Packet& hello, double nowMs)
     }
     heard(nowMs);
     receivePingPong(hello, nowMs);
-    setPeerAway(hello.away);
     if (status_.state != Status::Synchronizing)
         return;                           // our inputs packets tell it we have heard it
     replyDue_ = replyDue_ || !heardPeer_; // it learns at once that we have heard it
@@ -234,15 +232,8 @@ void Session::startIfReady()
     replyDue_ = true;
 }
 
-void Session::receiveInputs(const Packet& inputs, double nowMs)
+bool Session::receiveInputs(const Packet& inputs, double nowMs)
 {
-    if (status_.state == Status::Synchronizing)
-    {
-        if (!heardPeer_)
-            return; // without its hello there is no seed or build to trust
-        peerHeardUs_ = true;
-        startIfReady();
-    }
     const std::int32_t lastInput = inputs.firstInputFrame + inputs.inputCount - 1;
     const bool inputsNear =
         inputs.inputCount == 0 || (inputs.firstInputFrame >= 0 && lastInput <= nextFrame_ + FarInputs);
@@ -251,14 +242,24 @@ void Session::receiveInputs(const Packet& inputs, double nowMs)
                                 std::abs(inputs.checksumFrame - nextFrame_) <= FarFrames);
     if (inputs.frame < 0 || std::abs(inputs.frame - nextFrame_) > FarFrames || inputs.ack < -1 ||
         inputs.ack > newestLocal_ || !inputsNear || !checksumNear)
-        return;
+        return false;
+    if (status_.state == Status::Synchronizing)
+    {
+        if (!heardPeer_)
+            return false; // without its hello there is no seed or build to trust
+        peerHeardUs_ = true;
+        startIfReady();
+    }
     heard(nowMs);
     peerAck_ = std::max(peerAck_, inputs.ack);
     takeRemoteInputs(inputs);
     receivePingPong(inputs, nowMs);
-    if (inputs.frame > lastPeerFrame_)
+    if (inputs.frame >= lastPeerFrame_)
     {
-        sampleAdvantage(inputs.frame, nowMs);
+        // From the newest packets only: an older one, come late, has an older flag
+        setPeerAway(inputs.away);
+        if (inputs.frame > lastPeerFrame_)
+            sampleAdvantage(inputs.frame, nowMs);
         lastPeerFrame_ = inputs.frame;
     }
     if (inputs.hasChecksum)
@@ -266,7 +267,7 @@ void Session::receiveInputs(const Packet& inputs, double nowMs)
         keepChecksum(remoteChecksums_, {inputs.checksumFrame, inputs.checksum});
         compareChecksums(inputs.checksumFrame);
     }
-    setPeerAway(inputs.away);
+    return true;
 }
 
 void Session::takeRemoteInputs(const Packet& inputs)

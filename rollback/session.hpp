@@ -146,7 +146,7 @@ private:
     void updateStatus();
     void end(Event::Reason reason, std::uint64_t remoteBuild = 0);
     void receiveHello(const Packet& hello, double nowMs);
-    void receiveInputs(const Packet& inputs, double nowMs);
+    bool receiveInputs(const Packet& inputs, double nowMs);
     void receivePingPong(const Packet& packet, double nowMs);
     void startIfReady();
     void takeRemoteInputs(const Packet& inputs);
