@@ -1,0 +1,227 @@
+#include "tests/rollback_harness.hpp"
+
+#include <algorithm>
+
+namespace rollbackTest
+{
+namespace
+{
+
+constexpr std::uint8_t KeyR = 1U << 5U;
+
+std::uint64_t mix(std::uint64_t value)
+{
+    value = (value ^ (value >> 30U)) * 0xBF58476D1CE4E5B9ULL;
+    value = (value ^ (value >> 27U)) * 0x94D049BB133111EBULL;
+    return value ^ (value >> 31U);
+}
+
+} // namespace
+
+void Game::run(const rollback::FrameInput& input)
+{
+    std::uint64_t folded = static_cast<std::uint32_t>(frame);
+    for (const rollback::SideInput& side : input.side)
+    {
+        folded = folded << 16U | std::uint64_t{side.keys} << 8U | side.events;
+        for (int event = 0; event < side.events; ++event)
+            counter = (side.keys & KeyR) != 0 ? 0 : counter + 1;
+    }
+    hash = mix(hash ^ folded) ^ (frame == divergentFrame ? 1 : 0);
+    ++frame;
+}
+
+Side::Side(const rollback::Settings& settings, std::uint32_t seed)
+    : settings(settings), session(settings), random_(seed),
+      saved_(static_cast<std::size_t>(settings.maxPrediction) + 2, Game{-1})
+{
+}
+
+rollback::SideInput Side::play()
+{
+    if (--heldFor_ <= 0)
+    {
+        held_ = static_cast<std::uint8_t>(random_() & 0x7FU);
+        heldFor_ = std::uniform_int_distribution<int>(2, 40)(random_);
+    }
+    const bool events = random_() % 100 < 15;
+    return {held_, static_cast<std::uint8_t>(events ? 1 + random_() % 3 : 0)};
+}
+
+void Side::tick(double nowMs)
+{
+    ++ticks_;
+    const rollback::SideInput input = steady ? rollback::SideInput{} : play();
+    // Keys held before the game starts are pressed when it does
+    if (input.keys != lastPressed_ && session.status().state != rollback::Status::Synchronizing)
+    {
+        presses_.emplace_back(ticks_, input.keys);
+        lastPressed_ = input.keys;
+    }
+    for (const rollback::Request& request : session.advance(input, nowMs))
+        perform(request);
+    for (const rollback::Event& event : session.takeEvents())
+        events.push_back({event, nowMs});
+}
+
+void Side::perform(const rollback::Request& request)
+{
+    const std::int32_t frame = request.frame;
+    Game& slot = saved_[static_cast<std::size_t>(frame) % saved_.size()];
+    switch (request.kind)
+    {
+    case rollback::Request::Save:
+        outOfOrder = outOfOrder || game.frame != frame;
+        slot = game;
+        session.saved(frame, game.hash ^ game.counter);
+        break;
+    case rollback::Request::Load:
+        outOfOrder = outOfOrder || slot.frame != frame; // never saved, or gone from the ring
+        game = slot;
+        break;
+    case rollback::Request::Advance:
+        outOfOrder = outOfOrder || game.frame != frame || request.firstTime != (frame == lastFirstTime_ + 1) ||
+                     frame > lastFirstTime_ + 1;
+        game.run(request.input);
+        hashAfter.resize(std::max(hashAfter.size(), static_cast<std::size_t>(frame) + 1));
+        hashAfter[static_cast<std::size_t>(frame)] = game.hash;
+        if (request.firstTime)
+        {
+            lastFirstTime_ = frame;
+            feel(request.input.side[settings.localSide].keys);
+        }
+        break;
+    }
+}
+
+void Side::feel(std::uint8_t keys)
+{
+    if (keys == lastFelt_)
+        return;
+    lastFelt_ = keys;
+    while (!presses_.empty() && presses_.front().second != keys)
+        presses_.pop_front();
+    outOfOrder = outOfOrder || presses_.empty(); // keys that were never pressed
+    if (!presses_.empty())
+    {
+        feltDelays.push_back(ticks_ - presses_.front().first);
+        presses_.pop_front();
+    }
+}
+
+std::vector<TimedEvent> Side::eventsOf(rollback::Event::Kind kind) const
+{
+    std::vector<TimedEvent> found;
+    std::copy_if(events.begin(), events.end(), std::back_inserter(found),
+                 [kind](const TimedEvent& timed) { return timed.event.kind == kind; });
+    return found;
+}
+
+Match::Match(const rollback::Settings& host, const rollback::Settings& guest, const LinkConditions& link,
+             std::uint32_t seed)
+    : sides_{Side(host, seed * 2 + 1), Side(guest, seed * 2 + 2)}, link_(link), random_(seed),
+      garbageRandom_(seed + 1000)
+{
+    sides_[1].nextTickMs = FrameMs / 3; // the two machines' frames do not line up
+}
+
+void Match::runUntil(double endMs)
+{
+    for (;;)
+    {
+        int ticking = -1;
+        double next = onTheWay_.empty() ? endMs + 1 : std::get<0>(onTheWay_.top());
+        for (int i = 0; i < 2; ++i)
+            if (!sides_[i].silent && sides_[i].nextTickMs < next)
+            {
+                next = sides_[i].nextTickMs;
+                ticking = i;
+            }
+        if (next > endMs)
+            break;
+        nowMs = next;
+        if (ticking < 0)
+        {
+            const auto& [at, order, to, bytes] = onTheWay_.top();
+            sides_[to].session.receive(bytes.data(), bytes.size(), nowMs);
+            lastArrivalMs[to] = nowMs;
+            onTheWay_.pop();
+            continue;
+        }
+        Side& side = sides_[ticking];
+        side.tick(nowMs);
+        side.nextTickMs += side.tickMs;
+        for (std::vector<std::uint8_t> bytes = side.session.packet(nowMs); !bytes.empty();
+             bytes = side.session.packet(nowMs))
+            send(1 - ticking, bytes);
+        const rollback::Status& host = sides_[0].session.status();
+        const rollback::Status& guest = sides_[1].session.status();
+        if (host.state != rollback::Status::Synchronizing && guest.state != rollback::Status::Synchronizing)
+            largestFrameGap = std::max(largestFrameGap, std::abs(host.frame - guest.frame));
+    }
+    nowMs = endMs;
+}
+
+void Match::cutLink()
+{
+    cut_ = true;
+    onTheWay_ = {};
+}
+
+void Match::send(int to, const std::vector<std::uint8_t>& bytes)
+{
+    std::uniform_real_distribution<double> chance(0.0, 1.0);
+    if (cut_ || chance(random_) < link_.loss)
+        return;
+    if (chance(random_) < link_.duplicate)
+        deliver(to, 0, bytes);
+    deliver(to, chance(random_) < link_.reorder ? 20 + 20 * chance(random_) : 0, bytes);
+    if (chance(garbageRandom_) < link_.garbage)
+        onTheWay_.emplace(nowMs + 1, sent_++, to, garbage(to, bytes));
+}
+
+void Match::deliver(int to, double delayMs, std::vector<std::uint8_t> bytes)
+{
+    const double jitter = std::uniform_real_distribution<double>(-link_.jitterMs, link_.jitterMs)(random_);
+    onTheWay_.emplace(nowMs + std::max(link_.roundTripMs / 2 + jitter, 0.0) + delayMs, sent_++, to, std::move(bytes));
+}
+
+// Random bytes, a real packet damaged, or a well-formed one from far away
+std::vector<std::uint8_t> Match::garbage(int to, std::vector<std::uint8_t> bytes)
+{
+    std::mt19937& random = garbageRandom_;
+    switch (random() % 5)
+    {
+    case 0:
+        bytes.resize(random() % 700);
+        std::generate(bytes.begin(), bytes.end(), [&random] { return static_cast<std::uint8_t>(random()); });
+        break;
+    case 1: // one to three bits flipped, each once
+    {
+        const std::size_t first = random() % (bytes.size() * 8);
+        for (std::size_t bit = first; bit < first + 3 * (1 + random() % 3); bit += 3)
+            bytes[bit / 8 % bytes.size()] ^= static_cast<std::uint8_t>(1U << (bit % 8));
+        break;
+    }
+    case 2:
+        bytes.resize(random() % bytes.size());
+        break;
+    case 3:
+        bytes.resize(bytes.size() + 1 + random() % 600, static_cast<std::uint8_t>(random()));
+        break;
+    default:
+    {
+        rollback::Packet far;
+        far.frame = sides_[to].session.status().frame + 300 + static_cast<std::int32_t>(random() % 30000);
+        far.ack = far.frame;
+        far.firstInputFrame = far.frame;
+        far.inputCount = 1 + static_cast<int>(random() % rollback::MaxInputsPerPacket);
+        far.inputs.resize(static_cast<std::size_t>(far.inputCount), {1, 1});
+        bytes = rollback::encode(far);
+        break;
+    }
+    }
+    return bytes;
+}
+
+} // namespace rollbackTest
