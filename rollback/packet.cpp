@@ -1,5 +1,7 @@
 #include "rollback/packet.hpp"
 
+#include <algorithm>
+
 namespace rollback
 {
 namespace
@@ -120,18 +122,16 @@ private:
     std::size_t position = 0;
 };
 
-void writeRuns(Writer& out, const Packet& packet)
+void writeRuns(Writer& out, const std::vector<SideInput>& inputs)
 {
-    bool first = true;
-    SideInput previous;
-    for (int start = 0; start < packet.inputCount;)
+    for (std::size_t start = 0; start < inputs.size();)
     {
-        const SideInput input = packet.inputs[start];
-        int end = start + 1;
-        while (end < packet.inputCount && packet.inputs[end] == input)
+        const SideInput input = inputs[start];
+        std::size_t end = start + 1;
+        while (end < inputs.size() && inputs[end] == input)
             ++end;
-        const unsigned length = static_cast<unsigned>(end - start) - 1;
-        const bool keysFollow = first || input.keys != previous.keys;
+        const auto length = static_cast<std::uint32_t>(end - start - 1);
+        const bool keysFollow = start == 0 || input.keys != inputs[start - 1].keys;
         const unsigned events = input.events < EventsFollow ? input.events : EventsFollow;
         out.byte((keysFollow ? KeysFollow : 0U) | events << EventsShift | (length < LengthBits ? length : LengthBits));
         if (keysFollow)
@@ -140,16 +140,14 @@ void writeRuns(Writer& out, const Packet& packet)
             out.byte(input.events);
         if (length >= LengthBits)
             out.varint(length - LengthBits);
-        previous = input;
-        first = false;
         start = end;
     }
 }
 
-bool readRuns(Reader& in, Packet& packet)
+bool readRuns(Reader& in, std::vector<SideInput>& inputs)
 {
     SideInput input;
-    for (int filled = 0; filled < packet.inputCount;)
+    for (std::size_t filled = 0; filled < inputs.size();)
     {
         const std::uint8_t run = in.byte();
         if ((run & KeysFollow) != 0)
@@ -162,13 +160,13 @@ bool readRuns(Reader& in, Packet& packet)
             return false;
         const unsigned events = (run >> EventsShift) & 3U;
         input.events = static_cast<std::uint8_t>(events == EventsFollow ? in.byte() : events);
-        std::uint32_t length = (run & LengthBits) + 1U;
+        std::size_t length = (run & LengthBits) + 1U;
         if ((run & LengthBits) == LengthBits)
             length += in.varint();
-        if (!in.ok() || length > static_cast<std::uint32_t>(packet.inputCount - filled))
+        if (!in.ok() || length > inputs.size() - filled)
             return false;
-        for (std::uint32_t i = 0; i < length; ++i)
-            packet.inputs[filled++] = input;
+        std::fill_n(inputs.begin() + static_cast<std::ptrdiff_t>(filled), length, input);
+        filled += length;
     }
     return true;
 }
@@ -232,11 +230,11 @@ std::vector<std::uint8_t> encode(const Packet& packet)
     case Packet::Inputs:
         out.fixed(static_cast<std::uint32_t>(packet.frame) & 0xFFFFU, 2);
         out.zigzag(packet.ack - packet.frame);
-        out.varint(static_cast<std::uint32_t>(packet.inputCount));
-        if (packet.inputCount > 0)
+        out.varint(static_cast<std::uint32_t>(packet.inputs.size()));
+        if (!packet.inputs.empty())
         {
             out.zigzag(packet.firstInputFrame - packet.frame);
-            writeRuns(out, packet);
+            writeRuns(out, packet.inputs);
         }
         writePingPong(out, packet);
         if (packet.hasChecksum)
@@ -289,12 +287,11 @@ bool decode(const std::uint8_t* data, std::size_t size, std::int32_t nearFrame, 
         const std::uint32_t count = in.varint();
         if (!in.ok() || count > MaxInputsPerPacket)
             return false;
-        packet.inputCount = static_cast<int>(count);
         packet.inputs.resize(count);
         if (count > 0)
         {
             packet.firstInputFrame = packet.frame + in.zigzag();
-            if (!readRuns(in, packet))
+            if (!readRuns(in, packet.inputs))
                 return false;
         }
         readPingPong(in, packet);

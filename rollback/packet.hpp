@@ -71,8 +71,7 @@ struct Packet
     std::int32_t frame = 0;
     std::int32_t ack = -1;
     std::int32_t firstInputFrame = 0;
-    int inputCount = 0;
-    std::vector<SideInput> inputs; // at least inputCount
+    std::vector<SideInput> inputs; // at most MaxInputsPerPacket
     bool hasChecksum = false;
     std::int32_t checksumFrame = 0;
     std::uint64_t checksum = 0;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <utility>
 
 namespace rollback
@@ -234,9 +235,9 @@ void Session::startIfReady()
 
 bool Session::receiveInputs(const Packet& inputs, double nowMs)
 {
-    const std::int32_t lastInput = inputs.firstInputFrame + inputs.inputCount - 1;
-    const bool inputsNear =
-        inputs.inputCount == 0 || (inputs.firstInputFrame >= 0 && lastInput <= nextFrame_ + FarInputs);
+    const auto inputCount = static_cast<std::int32_t>(inputs.inputs.size());
+    const std::int32_t lastInput = inputs.firstInputFrame + inputCount - 1;
+    const bool inputsNear = inputCount == 0 || (inputs.firstInputFrame >= 0 && lastInput <= nextFrame_ + FarInputs);
     const bool checksumNear =
         !inputs.hasChecksum || (inputs.checksumFrame >= 0 && inputs.checksumFrame % settings_.checksumInterval == 0 &&
                                 std::abs(inputs.checksumFrame - nextFrame_) <= FarFrames);
@@ -273,8 +274,8 @@ bool Session::receiveInputs(const Packet& inputs, double nowMs)
 void Session::takeRemoteInputs(const Packet& inputs)
 {
     const std::int32_t first = inputs.firstInputFrame;
-    const std::int32_t last = first + inputs.inputCount - 1;
-    if (inputs.inputCount == 0 || first > remoteConfirmed_ + 1 || last <= remoteConfirmed_)
+    const std::int32_t last = first + static_cast<std::int32_t>(inputs.inputs.size()) - 1;
+    if (inputs.inputs.empty() || first > remoteConfirmed_ + 1 || last <= remoteConfirmed_)
         return;
     for (std::int32_t frame = remoteConfirmed_ + 1; frame <= last; ++frame)
     {
@@ -540,7 +541,6 @@ void Session::fillInputs(Packet& out)
     out.frame = nextFrame_;
     out.ack = remoteConfirmed_;
     out.firstInputFrame = std::max(peerAck_ + 1, newestLocal_ - MaxInputsPerPacket + 1);
-    out.inputCount = std::max(newestLocal_ - out.firstInputFrame + 1, 0);
     for (std::int32_t frame = out.firstInputFrame; frame <= newestLocal_; ++frame)
         out.inputs.push_back(localInput(frame));
     if (checksumToSend_.frame >= 0 && checksumPacketDue(checksumPacketsSent_++))

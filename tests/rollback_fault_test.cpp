@@ -34,7 +34,7 @@ TEST(RollbackFaults, DifferentBuildsEndBothSidesBeforeFrameZero)
     match.runUntil(3000);
     for (int i = 0; i < 2; ++i)
     {
-        const Side& side = match.side(i);
+        const Side& side = match.sides[i];
         ASSERT_EQ(side.events.size(), 1U);
         const Event& ended = side.events[0].event;
         EXPECT_EQ(ended.kind, Event::Ended);
@@ -49,8 +49,8 @@ TEST(RollbackFaults, DifferentBuildsEndBothSidesBeforeFrameZero)
 TEST(RollbackFaults, SilenceInterruptsThenEnds)
 {
     Match match(settingsOf(0), settingsOf(1), linkOf(60, 0.02), 5);
-    Side& host = match.side(0);
-    Side& guest = match.side(1);
+    Side& host = match.sides[0];
+    Side& guest = match.sides[1];
     match.runUntil(2000);
     guest.silent = true;
     match.runUntil(3000);
@@ -88,8 +88,8 @@ TEST(RollbackFaults, SilenceInterruptsThenEnds)
 TEST(RollbackFaults, HidingAndLeavingAreToldToTheOtherSide)
 {
     Match match(settingsOf(0), settingsOf(1), linkOf(60, 0.05), 9);
-    Side& host = match.side(0);
-    Side& guest = match.side(1);
+    Side& host = match.sides[0];
+    Side& guest = match.sides[1];
     match.runUntil(1000);
     host.session.setAway(true);
     match.runUntil(1500);
@@ -112,25 +112,25 @@ TEST(RollbackFaults, HidingAndLeavingAreToldToTheOtherSide)
 TEST(RollbackFaults, AGameThatRunsDifferentlyOnOneSideIsADesyncOnBoth)
 {
     Match match(settingsOf(0), settingsOf(1), linkOf(120, 0.05), 11);
-    match.side(0).game.divergentFrame = 1000;
+    match.sides[0].game.divergentFrame = 1000;
     const std::int32_t nextChecksumFrame = 1020;
-    double confirmedMs[2] = {0, 0};
-    for (double ms = 0; ms < 30000; ms += FrameMs)
+    std::vector<double> confirmedMs{0, 0};
+    for (int tick = 0; tick < 1800; ++tick)
     {
-        match.runUntil(ms);
+        match.runUntil(tick * FrameMs);
         for (int i = 0; i < 2; ++i)
-            if (confirmedMs[i] == 0 && match.side(i).session.status().confirmedFrame >= nextChecksumFrame - 1)
-                confirmedMs[i] = ms;
+            if (confirmedMs[i] == 0 && match.sides[i].session.status().confirmedFrame >= nextChecksumFrame - 1)
+                confirmedMs[i] = match.nowMs;
     }
     const double bothConfirmedMs = std::max(confirmedMs[0], confirmedMs[1]);
     ASSERT_GT(bothConfirmedMs, 0);
     for (int i = 0; i < 2; ++i)
     {
-        const std::vector<TimedEvent> desyncs = match.side(i).eventsOf(Event::Desync);
+        const std::vector<TimedEvent> desyncs = match.sides[i].eventsOf(Event::Desync);
         ASSERT_FALSE(desyncs.empty());
         EXPECT_EQ(desyncs[0].event.frame, nextChecksumFrame);
         EXPECT_LE(desyncs[0].atMs, bothConfirmedMs + 1000);
-        const Event& other = match.side(1 - i).eventsOf(Event::Desync)[0].event;
+        const Event other = match.sides[1 - i].eventsOf(Event::Desync).at(0).event;
         EXPECT_EQ(desyncs[0].event.localChecksum, other.remoteChecksum);
         EXPECT_NE(desyncs[0].event.localChecksum, desyncs[0].event.remoteChecksum);
     }
@@ -147,8 +147,8 @@ TEST(RollbackFaults, GarbageOnTheWireChangesNothing)
     spoiled.runUntil(60000);
     for (int i = 0; i < 2; ++i)
     {
-        const Side& expected = clean.side(i);
-        const Side& side = spoiled.side(i);
+        const Side& expected = clean.sides[i];
+        const Side& side = spoiled.sides[i];
         EXPECT_FALSE(side.outOfOrder);
         EXPECT_EQ(side.events.size(), expected.events.size());
         EXPECT_EQ(side.session.status().bytesReceived, expected.session.status().bytesReceived);

@@ -32,31 +32,31 @@ void Game::run(const rollback::FrameInput& input)
 }
 
 Side::Side(const rollback::Settings& settings, std::uint32_t seed)
-    : settings(settings), session(settings), random_(seed),
-      saved_(static_cast<std::size_t>(settings.maxPrediction) + 2, Game{-1})
+    : settings(settings), session(settings), random(seed),
+      saved(static_cast<std::size_t>(settings.maxPrediction) + 2, Game{-1})
 {
 }
 
 rollback::SideInput Side::play()
 {
-    if (--heldFor_ <= 0)
+    if (--heldFor <= 0)
     {
-        held_ = static_cast<std::uint8_t>(random_() & 0x7FU);
-        heldFor_ = std::uniform_int_distribution<int>(2, 40)(random_);
+        held = static_cast<std::uint8_t>(random() & 0x7FU);
+        heldFor = std::uniform_int_distribution<int>(2, 40)(random);
     }
-    const bool events = random_() % 100 < 15;
-    return {held_, static_cast<std::uint8_t>(events ? 1 + random_() % 3 : 0)};
+    const bool events = random() % 100 < 15;
+    return {held, static_cast<std::uint8_t>(events ? 1 + random() % 3 : 0)};
 }
 
 void Side::tick(double nowMs)
 {
-    ++ticks_;
+    ++ticks;
     const rollback::SideInput input = steady ? rollback::SideInput{} : play();
     // Keys held before the game starts are pressed when it does
-    if (input.keys != lastPressed_ && session.status().state != rollback::Status::Synchronizing)
+    if (input.keys != lastPressed && session.status().state != rollback::Status::Synchronizing)
     {
-        presses_.emplace_back(ticks_, input.keys);
-        lastPressed_ = input.keys;
+        presses.emplace_back(ticks, input.keys);
+        lastPressed = input.keys;
     }
     for (const rollback::Request& request : session.advance(input, nowMs))
         perform(request);
@@ -67,7 +67,7 @@ void Side::tick(double nowMs)
 void Side::perform(const rollback::Request& request)
 {
     const std::int32_t frame = request.frame;
-    Game& slot = saved_[static_cast<std::size_t>(frame) % saved_.size()];
+    Game& slot = saved[static_cast<std::size_t>(frame) % saved.size()];
     switch (request.kind)
     {
     case rollback::Request::Save:
@@ -80,15 +80,15 @@ void Side::perform(const rollback::Request& request)
         game = slot;
         break;
     case rollback::Request::Advance:
-        outOfOrder = outOfOrder || game.frame != frame || request.firstTime != (frame == lastFirstTime_ + 1) ||
-                     frame > lastFirstTime_ + 1;
+        outOfOrder = outOfOrder || game.frame != frame || request.firstTime != (frame == lastFirstTime + 1) ||
+                     frame > lastFirstTime + 1;
         game.run(request.input);
         hashAfter.resize(std::max(hashAfter.size(), static_cast<std::size_t>(frame) + 1));
         hashAfter[static_cast<std::size_t>(frame)] = game.hash;
         if (request.firstTime)
         {
-            lastFirstTime_ = frame;
-            feel(request.input.side[settings.localSide].keys);
+            lastFirstTime = frame;
+            feel((settings.localSide == 0 ? request.input.side[0] : request.input.side[1]).keys);
         }
         break;
     }
@@ -96,16 +96,16 @@ void Side::perform(const rollback::Request& request)
 
 void Side::feel(std::uint8_t keys)
 {
-    if (keys == lastFelt_)
+    if (keys == lastFelt)
         return;
-    lastFelt_ = keys;
-    while (!presses_.empty() && presses_.front().second != keys)
-        presses_.pop_front();
-    outOfOrder = outOfOrder || presses_.empty(); // keys that were never pressed
-    if (!presses_.empty())
+    lastFelt = keys;
+    while (!presses.empty() && presses.front().second != keys)
+        presses.pop_front();
+    outOfOrder = outOfOrder || presses.empty(); // keys that were never pressed
+    if (!presses.empty())
     {
-        feltDelays.push_back(ticks_ - presses_.front().first);
-        presses_.pop_front();
+        feltDelays.push_back(ticks - presses.front().first);
+        presses.pop_front();
     }
 }
 
@@ -119,10 +119,9 @@ std::vector<TimedEvent> Side::eventsOf(rollback::Event::Kind kind) const
 
 Match::Match(const rollback::Settings& host, const rollback::Settings& guest, const LinkConditions& link,
              std::uint32_t seed)
-    : sides_{Side(host, seed * 2 + 1), Side(guest, seed * 2 + 2)}, link_(link), random_(seed),
-      garbageRandom_(seed + 1000)
+    : sides{Side(host, seed * 2 + 1), Side(guest, seed * 2 + 2)}, link(link), random(seed), garbageRandom(seed + 1000)
 {
-    sides_[1].nextTickMs = FrameMs / 3; // the two machines' frames do not line up
+    sides[1].nextTickMs = FrameMs / 3; // the two machines' frames do not line up
 }
 
 void Match::runUntil(double endMs)
@@ -130,11 +129,11 @@ void Match::runUntil(double endMs)
     for (;;)
     {
         int ticking = -1;
-        double next = onTheWay_.empty() ? endMs + 1 : std::get<0>(onTheWay_.top());
+        double next = onTheWay.empty() ? endMs + 1 : std::get<0>(onTheWay.top());
         for (int i = 0; i < 2; ++i)
-            if (!sides_[i].silent && sides_[i].nextTickMs < next)
+            if (!sides[i].silent && sides[i].nextTickMs < next)
             {
-                next = sides_[i].nextTickMs;
+                next = sides[i].nextTickMs;
                 ticking = i;
             }
         if (next > endMs)
@@ -142,20 +141,20 @@ void Match::runUntil(double endMs)
         nowMs = next;
         if (ticking < 0)
         {
-            const auto& [at, order, to, bytes] = onTheWay_.top();
-            sides_[to].session.receive(bytes.data(), bytes.size(), nowMs);
+            const auto& [at, order, to, bytes] = onTheWay.top();
+            sides[to].session.receive(bytes.data(), bytes.size(), nowMs);
             lastArrivalMs[to] = nowMs;
-            onTheWay_.pop();
+            onTheWay.pop();
             continue;
         }
-        Side& side = sides_[ticking];
+        Side& side = sides[ticking];
         side.tick(nowMs);
         side.nextTickMs += side.tickMs;
         for (std::vector<std::uint8_t> bytes = side.session.packet(nowMs); !bytes.empty();
              bytes = side.session.packet(nowMs))
             send(1 - ticking, bytes);
-        const rollback::Status& host = sides_[0].session.status();
-        const rollback::Status& guest = sides_[1].session.status();
+        const rollback::Status& host = sides[0].session.status();
+        const rollback::Status& guest = sides[1].session.status();
         if (host.state != rollback::Status::Synchronizing && guest.state != rollback::Status::Synchronizing)
             largestFrameGap = std::max(largestFrameGap, std::abs(host.frame - guest.frame));
     }
@@ -164,59 +163,57 @@ void Match::runUntil(double endMs)
 
 void Match::cutLink()
 {
-    cut_ = true;
-    onTheWay_ = {};
+    cut = true;
+    onTheWay = {};
 }
 
 void Match::send(int to, const std::vector<std::uint8_t>& bytes)
 {
     std::uniform_real_distribution<double> chance(0.0, 1.0);
-    if (cut_ || chance(random_) < link_.loss)
+    if (cut || chance(random) < link.loss)
         return;
-    if (chance(random_) < link_.duplicate)
+    if (chance(random) < link.duplicate)
         deliver(to, 0, bytes);
-    deliver(to, chance(random_) < link_.reorder ? 20 + 20 * chance(random_) : 0, bytes);
-    if (chance(garbageRandom_) < link_.garbage)
-        onTheWay_.emplace(nowMs + 1, sent_++, to, garbage(to, bytes));
+    deliver(to, chance(random) < link.reorder ? 20 + 20 * chance(random) : 0, bytes);
+    if (chance(garbageRandom) < link.garbage)
+        onTheWay.emplace(nowMs + 1, sent++, to, garbage(to, bytes));
 }
 
 void Match::deliver(int to, double delayMs, std::vector<std::uint8_t> bytes)
 {
-    const double jitter = std::uniform_real_distribution<double>(-link_.jitterMs, link_.jitterMs)(random_);
-    onTheWay_.emplace(nowMs + std::max(link_.roundTripMs / 2 + jitter, 0.0) + delayMs, sent_++, to, std::move(bytes));
+    const double jitter = std::uniform_real_distribution<double>(-link.jitterMs, link.jitterMs)(random);
+    onTheWay.emplace(nowMs + std::max(link.roundTripMs / 2 + jitter, 0.0) + delayMs, sent++, to, std::move(bytes));
 }
 
 // Random bytes, a real packet damaged, or a well-formed one from far away
 std::vector<std::uint8_t> Match::garbage(int to, std::vector<std::uint8_t> bytes)
 {
-    std::mt19937& random = garbageRandom_;
-    switch (random() % 5)
+    switch (garbageRandom() % 5)
     {
     case 0:
-        bytes.resize(random() % 700);
-        std::generate(bytes.begin(), bytes.end(), [&random] { return static_cast<std::uint8_t>(random()); });
+        bytes.resize(garbageRandom() % 700);
+        std::generate(bytes.begin(), bytes.end(), [this] { return static_cast<std::uint8_t>(garbageRandom()); });
         break;
     case 1: // one to three bits flipped, each once
     {
-        const std::size_t first = random() % (bytes.size() * 8);
-        for (std::size_t bit = first; bit < first + 3 * (1 + random() % 3); bit += 3)
+        const std::size_t first = garbageRandom() % (bytes.size() * 8);
+        for (std::size_t bit = first; bit < first + 3 * (1 + garbageRandom() % 3); bit += 3)
             bytes[bit / 8 % bytes.size()] ^= static_cast<std::uint8_t>(1U << (bit % 8));
         break;
     }
     case 2:
-        bytes.resize(random() % bytes.size());
+        bytes.resize(garbageRandom() % bytes.size());
         break;
     case 3:
-        bytes.resize(bytes.size() + 1 + random() % 600, static_cast<std::uint8_t>(random()));
+        bytes.resize(bytes.size() + 1 + garbageRandom() % 600, static_cast<std::uint8_t>(garbageRandom()));
         break;
     default:
     {
         rollback::Packet far;
-        far.frame = sides_[to].session.status().frame + 300 + static_cast<std::int32_t>(random() % 30000);
+        far.frame = sides[to].session.status().frame + 300 + static_cast<std::int32_t>(garbageRandom() % 30000);
         far.ack = far.frame;
         far.firstInputFrame = far.frame;
-        far.inputCount = 1 + static_cast<int>(random() % rollback::MaxInputsPerPacket);
-        far.inputs.resize(static_cast<std::size_t>(far.inputCount), {1, 1});
+        far.inputs.resize(1 + garbageRandom() % rollback::MaxInputsPerPacket, {1, 1});
         bytes = rollback::encode(far);
         break;
     }

@@ -32,17 +32,19 @@ struct Game
 struct TimedEvent
 {
     rollback::Event event;
-    double atMs;
+    double atMs = 0;
 };
 
 // One machine, whose player holds random keys for random stretches, with a
 // few window events now and then
-class Side
+struct Side
 {
-public:
     Side(const rollback::Settings& settings, std::uint32_t seed);
     void tick(double nowMs);
     [[nodiscard]] std::vector<TimedEvent> eventsOf(rollback::Event::Kind kind) const;
+    rollback::SideInput play();
+    void perform(const rollback::Request& request);
+    void feel(std::uint8_t keys);
 
     rollback::Settings settings;
     rollback::Session session;
@@ -56,20 +58,15 @@ public:
     bool outOfOrder = false;              // a request the game could not carry out
     std::vector<std::int64_t> feltDelays; // ticks from a press to the first frame run with it
 
-private:
-    rollback::SideInput play();
-    void perform(const rollback::Request& request);
-    void feel(std::uint8_t keys);
-
-    std::mt19937 random_;
-    std::uint8_t held_ = 0;
-    int heldFor_ = 0;
-    std::vector<Game> saved_; // the ring of maxPrediction + 2 that the session counts on
-    std::int64_t ticks_ = 0;
-    std::int32_t lastFirstTime_ = -1;
-    std::uint8_t lastPressed_ = 0;
-    std::uint8_t lastFelt_ = 0;
-    std::deque<std::pair<std::int64_t, std::uint8_t>> presses_; // tick, keys
+    std::mt19937 random;
+    std::uint8_t held = 0;
+    int heldFor = 0;
+    std::vector<Game> saved; // the ring of maxPrediction + 2 that the session counts on
+    std::int64_t ticks = 0;
+    std::int32_t lastFirstTime = -1;
+    std::uint8_t lastPressed = 0;
+    std::uint8_t lastFelt = 0;
+    std::deque<std::pair<std::int64_t, std::uint8_t>> presses; // tick, keys
 };
 
 struct LinkConditions
@@ -82,35 +79,27 @@ struct LinkConditions
     double garbage = 0;    // the chance that garbage follows a packet
 };
 
-class Match
+struct Match
 {
-public:
     Match(const rollback::Settings& host, const rollback::Settings& guest, const LinkConditions& link,
           std::uint32_t seed);
     void runUntil(double endMs);
     void cutLink(); // what is on the way is lost, and nothing more goes through
-    Side& side(int index)
-    {
-        return sides_[index];
-    }
-
-    double nowMs = 0;
-    double lastArrivalMs[2] = {0, 0}; // at each side
-    std::int32_t largestFrameGap = 0;
-
-private:
     void send(int to, const std::vector<std::uint8_t>& bytes);
     void deliver(int to, double delayMs, std::vector<std::uint8_t> bytes);
     std::vector<std::uint8_t> garbage(int to, std::vector<std::uint8_t> bytes);
 
-    Side sides_[2];
-    LinkConditions link_;
-    bool cut_ = false;
-    std::mt19937 random_;
-    std::mt19937 garbageRandom_; // its own, so that garbage leaves everything else as it was
-    std::uint64_t sent_ = 0;     // orders packets due at the same time
+    std::vector<Side> sides;
+    LinkConditions link;
+    double nowMs = 0;
+    std::vector<double> lastArrivalMs{0, 0}; // at each side
+    std::int32_t largestFrameGap = 0;
+    bool cut = false;
+    std::mt19937 random;
+    std::mt19937 garbageRandom; // its own, so that garbage leaves everything else as it was
+    std::uint64_t sent = 0;     // orders packets due at the same time
     using Delivery = std::tuple<double, std::uint64_t, int, std::vector<std::uint8_t>>; // when, order, to, bytes
-    std::priority_queue<Delivery, std::vector<Delivery>, std::greater<>> onTheWay_;
+    std::priority_queue<Delivery, std::vector<Delivery>, std::greater<>> onTheWay;
 };
 
 } // namespace rollbackTest

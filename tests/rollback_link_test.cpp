@@ -52,12 +52,12 @@ TEST_P(RollbackLink, AnHourOfPlayEndsInStep)
     conditions.roundTripMs = link.roundTripMs;
     conditions.loss = link.loss;
     Match match(host, guest, conditions, 7);
-    match.side(1).tickMs = FrameMs / (1 + link.guestClockFaster);
+    match.sides[1].tickMs = FrameMs / (1 + link.guestClockFaster);
 
     const std::int32_t frames = framesToPlay();
     match.runUntil(frames * FrameMs);
     const double seconds = match.nowMs / 1000;
-    match.side(0).steady = match.side(1).steady = true; // the players let go, and their last inputs go through
+    match.sides[0].steady = match.sides[1].steady = true; // the players let go, and their last inputs go through
     match.runUntil(match.nowMs + 1000);
     match.cutLink();
     match.runUntil(match.nowMs + 2 * FrameMs); // any rollback still due runs
@@ -67,7 +67,7 @@ TEST_P(RollbackLink, AnHourOfPlayEndsInStep)
     figures << std::fixed << std::setprecision(2) << link.name;
     for (int i = 0; i < 2; ++i)
     {
-        Side& side = match.side(i);
+        Side& side = match.sides[i];
         const rollback::Status& status = side.session.status();
         SCOPED_TRACE(i == 0 ? "host" : "guest");
         ASSERT_FALSE(side.outOfOrder);
@@ -104,8 +104,8 @@ TEST_P(RollbackLink, AnHourOfPlayEndsInStep)
     std::cout << figures.str() << '\n';
 
     EXPECT_GT(lastConfirmed, frames - 200);
-    EXPECT_EQ(match.side(0).hashAfter.at(static_cast<std::size_t>(lastConfirmed)),
-              match.side(1).hashAfter.at(static_cast<std::size_t>(lastConfirmed)));
+    EXPECT_EQ(match.sides[0].hashAfter.at(static_cast<std::size_t>(lastConfirmed)),
+              match.sides[1].hashAfter.at(static_cast<std::size_t>(lastConfirmed)));
     // Time sync: neither side runs far ahead, a fast clock included
     EXPECT_LE(match.largestFrameGap, host.maxPrediction);
 }
