@@ -21,7 +21,7 @@ constexpr double PingEveryMs = 100;
 constexpr double PingForgottenMs = 10000; // after it, a ping or pong of any value counts as new
 constexpr double LongestRoundTripMs = 5000;
 constexpr int TicksBetweenDelayChanges = 60;
-constexpr double DelayHysteresisMs = 8;
+constexpr double DelayHysteresisMs = 10;
 constexpr int TicksBetweenGiveUps = 6;
 constexpr double GiveUpAdvantage = 1.0;
 constexpr double AdvantageSmoothing = 1.0 / 16;
@@ -38,14 +38,15 @@ bool isNewer(std::uint16_t value, std::uint16_t last)
 }
 
 // The round trip above which a delay of `delay` + 1 frames hides the other
-// side's input better than `delay` does; at 100 ms it is still 2 frames
+// side's input better than `delay` does. Two frames are felt as soon as one,
+// so they serve up to 140 ms, far from the 100 ms at which more would be felt
 double delayBoundaryMs(int delay)
 {
     if (delay <= 0)
         return 0;
     if (delay == 1)
-        return 40;
-    return delay == 2 ? 105 : 160.0 + 55.0 * (delay - 3);
+        return 35;
+    return delay == 2 ? 140 : 180.0 + 50.0 * (delay - 3);
 }
 
 // Each checksum goes in the first, second, fourth, ... 32nd packet after it is known
