@@ -185,18 +185,15 @@ void Session::receive(const std::uint8_t* data, std::size_t size, double nowMs)
     switch (packet.kind)
     {
     case Packet::Bye:
+        // Builds are compared before frame 0: after it, that bye is not from the other side
+        if (packet.reason == ByeReason::BuildMismatch && status_.state != Status::Synchronizing)
+            break;
         status_.bytesReceived += static_cast<std::int64_t>(size);
-        if (packet.reason == ByeReason::BuildMismatch)
-            end(Event::BuildMismatch, packet.build);
-        else
-            end(Event::PeerLeft);
+        end(packet.reason == ByeReason::BuildMismatch ? Event::BuildMismatch : Event::PeerLeft, packet.build);
         break;
     case Packet::Hello:
-        if (packet.side != settings_.localSide)
-        {
+        if (receiveHello(packet, nowMs))
             status_.bytesReceived += static_cast<std::int64_t>(size);
-            receiveHello(packet, nowMs);
-        }
         break;
     case Packet::Inputs:
         if (receiveInputs(packet, nowMs))
@@ -206,22 +203,28 @@ void Session::receive(const std::uint8_t* data, std::size_t size, double nowMs)
     updateStatus();
 }
 
-void Session::receiveHello(const Packet& hello, double nowMs)
+bool Session::receiveHello(const Packet& hello, double nowMs)
 {
+    if (hello.side == settings_.localSide)
+        return false;
     if (hello.version != ProtocolVersion || hello.build != settings_.build)
     {
+        // After frame 0 the builds have been compared: that hello is not from the other side
+        if (status_.state != Status::Synchronizing)
+            return false;
         end(Event::BuildMismatch, hello.build);
-        return;
+        return true;
     }
     heard(nowMs);
     receivePingPong(hello, nowMs);
     if (status_.state != Status::Synchronizing)
-        return;                           // our inputs packets tell it we have heard it
+        return true;                      // our inputs packets tell it we have heard it
     replyDue_ = replyDue_ || !heardPeer_; // it learns at once that we have heard it
     heardPeer_ = true;
     peerSeed_ = hello.seed;
     peerHeardUs_ = peerHeardUs_ || hello.heard;
     startIfReady();
+    return true;
 }
 
 void Session::startIfReady()

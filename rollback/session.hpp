@@ -145,7 +145,7 @@ private:
     void setPeerAway(bool away);
     void updateStatus();
     void end(Event::Reason reason, std::uint64_t remoteBuild = 0);
-    void receiveHello(const Packet& hello, double nowMs);
+    bool receiveHello(const Packet& hello, double nowMs);
     bool receiveInputs(const Packet& inputs, double nowMs);
     void receivePingPong(const Packet& packet, double nowMs);
     void startIfReady();

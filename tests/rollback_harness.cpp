@@ -185,10 +185,11 @@ void Match::deliver(int to, double delayMs, std::vector<std::uint8_t> bytes)
     onTheWay.emplace(nowMs + std::max(link.roundTripMs / 2 + jitter, 0.0) + delayMs, sent++, to, std::move(bytes));
 }
 
-// Random bytes, a real packet damaged, or a well-formed one from far away
+// Random bytes, a real packet damaged, or a well-formed one from far away or
+// from another build
 std::vector<std::uint8_t> Match::garbage(int to, std::vector<std::uint8_t> bytes)
 {
-    switch (garbageRandom() % 5)
+    switch (garbageRandom() % 6)
     {
     case 0:
         bytes.resize(garbageRandom() % 700);
@@ -207,6 +208,18 @@ std::vector<std::uint8_t> Match::garbage(int to, std::vector<std::uint8_t> bytes
     case 3:
         bytes.resize(bytes.size() + 1 + garbageRandom() % 600, static_cast<std::uint8_t>(garbageRandom()));
         break;
+    case 4: // once the builds are known to match, another build's hello or bye comes from elsewhere
+        if (sides[to].session.status().state != rollback::Status::Synchronizing)
+        {
+            rollback::Packet stranger;
+            stranger.kind = garbageRandom() % 2 == 0 ? rollback::Packet::Hello : rollback::Packet::Bye;
+            stranger.side = static_cast<std::uint8_t>(1 - to);
+            stranger.build = sides[to].settings.build + 1;
+            stranger.reason = rollback::ByeReason::BuildMismatch;
+            bytes = rollback::encode(stranger);
+            break;
+        }
+        [[fallthrough]];
     default:
     {
         rollback::Packet far;
