@@ -520,7 +520,9 @@ std::vector<std::uint8_t> Session::packet(double nowMs)
     }
     else
     {
-        const bool due = replyDue_ || ticksSinceSend_ >= settings_.sendInterval || nowMs - lastSendMs_ >= KeepAliveMs ||
+        // Also when no tick comes, as in a hidden tab
+        const double keepAliveMs = std::max(KeepAliveMs, settings_.sendInterval * FrameMs);
+        const bool due = replyDue_ || ticksSinceSend_ >= settings_.sendInterval || nowMs - lastSendMs_ >= keepAliveMs ||
                          away_ != awaySent_;
         if (!due)
             return {};
