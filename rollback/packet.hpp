@@ -11,20 +11,22 @@
 //   head u8 | body | check u16
 //
 // head: bits 0-1 the kind (0 inputs, 1 hello, 2 bye), bit 2 a ping follows
-// the body, bit 3 a pong, bit 4 the sender is away (its tab hidden; inputs
-// packets only), bit 5 a
-// hello's "I have heard yours" or an inputs packet's checksum, bits 6-7 zero.
+// the body, bit 3 a pong, bit 4 the sender is away (its tab hidden; read from
+// inputs packets), bit 5 a hello's "I have heard yours" or an inputs packet's
+// checksum, bits 6-7 zero.
 // check: CRC-16/CCITT-FALSE of everything before it, little-endian.
 // Numbers are little-endian; "varint" is LEB128 (7 bits a byte), "zigzag"
 // a signed varint (0, -1, 1, -2, ...).
 //
 // hello:  version u8 | side u8 | build u64 | seed u32 | [ping] [pong]
-// bye:    version u8 | reason u8 | build u64
+// bye:    version u8 | reason u8 (0 left, 1 another build) | build u64
 // inputs: frame u16 (the sender's next frame, its low 16 bits; the receiver
 //         takes the nearest to its own) | ack zigzag (the last frame of the
 //         receiver's inputs the sender holds, less frame) | count varint |
 //         if count: first zigzag (the first input's frame, less frame) | runs |
 //         [ping] [pong] [checksum]
+//         The inputs are all those of the sender that the receiver has not
+//         acknowledged, so that a lost packet costs nothing.
 // runs:   repeated inputs, until count are covered, each
 //         run u8: bit 7 a keys byte follows (always in the first run, else the
 //         keys are the previous run's), bits 5-6 the events (3: an events byte
@@ -32,7 +34,11 @@
 //         with the length less 32) | [keys u8] | [events u8] | [length varint]
 // ping:   the sender's clock in milliseconds, u16
 // pong:   the last ping received, u16 | how long it was held before this packet, varint ms
-// checksum: frame less the checksum's frame, varint | checksum u64
+// checksum: frame less the checksum's frame, varint | the sender's checksum of
+//         its state before that frame, u64
+//
+// In the tests' random play a packet averages 12 to 17 bytes: 6 to 8 kbit/s
+// at 60 a second.
 namespace rollback
 {
 
