@@ -22,7 +22,7 @@ struct Settings
     int checksumInterval = 60;
     int sendInterval = 1; // frames between packets
     double interruptedAfterMs = 750;
-    double endAfterMs = 5000;
+    double endAfterMs = 5000;      // also before frame 0, when the other side never answers
     double endAfterAwayMs = 60000; // the silence that ends the session while the other side is away
 };
 
@@ -113,7 +113,7 @@ public:
     explicit Session(const Settings& settings);
 
     void receive(const std::uint8_t* data, std::size_t size, double nowMs);
-    std::vector<std::uint8_t> packet(double nowMs);              // empty when none is due
+    std::vector<std::uint8_t> packet(double nowMs); // empty when none is due; after leave(), a few byes in a row
     std::vector<Request> advance(SideInput local, double nowMs); // once per 60 Hz tick
     void saved(std::int32_t frame, std::uint64_t checksum);
     void leave(double nowMs);
