@@ -39,6 +39,12 @@ void handleEvent(const sf::Event& event)
 namespace
 {
 
+void draw(const sf::Drawable& drawable)
+{
+    if (frameRunAgain == 0)
+        window.draw(drawable);
+}
+
 // Countdown frames draw the numeral and move nothing. The frame that finds the
 // countdown at 0 turns the ball live and plays at once, so "0" shows for one frame.
 void runCountdownOrPlay()
@@ -54,7 +60,7 @@ void runCountdownOrPlay()
                 countdownClock.restart();
             }
             countdownText.setString(formatInt(countdown));
-            window.draw(countdownText);
+            draw(countdownText);
             return;
         }
         ballLive = 1;
@@ -66,7 +72,7 @@ void runCountdownOrPlay()
 void runMenu()
 {
     hintText.setString("[Esc] to quit");
-    window.draw(menuBox);
+    draw(menuBox);
 
     // Re-pitched every frame, so a menu sound that is still playing wavers.
     menuSound.setPitch(randomPitch());
@@ -84,8 +90,8 @@ void runMenu()
         cpuOptionText.setOutlineThickness(0.f);
         playIfIdle(menuSound);
     }
-    window.draw(cpuOptionText);
-    window.draw(pvpOptionText);
+    draw(cpuOptionText);
+    draw(pvpOptionText);
 
     if (keyHeld(Key::Return))
     {
@@ -108,8 +114,9 @@ void runFrame()
         handleEvent(event);
 
     // Arena
-    window.clear(Backdrop);
-    window.draw(arena);
+    if (frameRunAgain == 0)
+        window.clear(Backdrop);
+    draw(arena);
 
     // Scores, re-set every frame
     blueScoreText.setString(formatInt(blueScore));
@@ -121,17 +128,18 @@ void runFrame()
         runCountdownOrPlay();
 
     // Scores, ball and paddles cover the countdown numeral
-    window.draw(blueScoreText);
-    window.draw(redScoreText);
-    window.draw(ball);
-    window.draw(bluePaddle);
-    window.draw(redPaddle);
+    draw(blueScoreText);
+    draw(redScoreText);
+    draw(ball);
+    draw(bluePaddle);
+    draw(redPaddle);
 
     // Menu overlay
     if (inMenu != 0)
         runMenu();
 
     // Hint
-    window.draw(hintText);
-    window.display();
+    draw(hintText);
+    if (frameRunAgain == 0)
+        window.display();
 }

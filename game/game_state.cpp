@@ -13,6 +13,7 @@ std::int32_t ballLive = 0;
 std::int32_t twoPlayer = 0;
 std::int32_t countdown = 0;
 std::int32_t windowFocused = 1; // until the window exists, nothing says otherwise
+std::int32_t frameRunAgain = 0;
 
 // Scene, in the order of construction; destruction runs backwards, so every
 // sound goes before its buffer and the window, holding the GL context, goes last
@@ -202,7 +203,7 @@ float randomPitch()
 
 void playIfIdle(sf::Sound& sound)
 {
-    if (sound.getStatus() != sf::Sound::Playing)
+    if (frameRunAgain == 0 && sound.getStatus() != sf::Sound::Playing)
         sound.play();
 }
 

@@ -25,6 +25,10 @@ extern std::int32_t countdown;
 // keyboard's state, so without this, typing into another window would play.
 extern std::int32_t windowFocused;
 
+// A frame run again after a rollback runs its logic only: its first run
+// already drew it and started its sounds.
+extern std::int32_t frameRunAgain;
+
 // The ball is built as one record: its shape, its displacement per live frame
 // and who touched it last (0 nobody or both paddles at once, 1 blue, 2 red).
 struct BallRecord
@@ -66,9 +70,9 @@ extern sf::Text cpuOptionText;
 extern sf::Font font;
 extern std::stringstream textStream;
 
-void setupScene();                 // seed rand(), load assets, open the window, lay out the scene
-void resetRally();                 // paddles home, ball re-served near the centre, countdown from 3
-float randomPitch();               // a pitch near 1, one rand() draw
-void playIfIdle(sf::Sound& sound); // a playing sound is never restarted
+void setupScene();                   // seed rand(), load assets, open the window, lay out the scene
+void resetRally();                   // paddles home, ball re-served near the centre, countdown from 3
+float randomPitch();                 // a pitch near 1, one rand() draw
+void playIfIdle(sf::Sound& sound);   // a playing sound is never restarted
 bool keyHeld(sf::Keyboard::Key key); // held now, and the keyboard is ours
-void placeRedScore();              // keeps the red score's right end 30 px from the window's edge
+void placeRedScore();                // keeps the red score's right end 30 px from the window's edge

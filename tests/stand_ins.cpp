@@ -1,7 +1,9 @@
 #include "tests/stand_ins.hpp"
 
+#include "game/frame.hpp"
+#include "game/match.hpp"
+
 #include <SFML/System/Clock.hpp>
-#include <SFML/Window/GlResource.hpp>
 
 #include <cmath>
 #include <cstdint>
@@ -15,7 +17,6 @@ std::set<sf::Keyboard::Key> heldKeys;
 
 std::deque<int> queuedRand;
 int drawCount = 0;
-std::uint32_t lcgState = 1;
 
 std::int64_t nowMicroseconds = 0; // plain integer: valid before any constructor runs
 } // namespace
@@ -55,7 +56,7 @@ void resetRand(unsigned seed)
 {
     queuedRand.clear();
     drawCount = 0;
-    lcgState = seed;
+    seedRandom(seed);
 }
 
 void advanceClock(float seconds)
@@ -73,7 +74,7 @@ void advanceClock(float seconds)
 #define AS_LIBC_DECLARES
 #endif
 
-// Queued values first, then a small deterministic generator.
+// Queued values first, then the match's generator
 int rand() AS_LIBC_DECLARES
 {
     ++drawCount;
@@ -83,8 +84,7 @@ int rand() AS_LIBC_DECLARES
         queuedRand.pop_front();
         return value;
     }
-    lcgState = lcgState * 1103515245u + 12345u;
-    return static_cast<int>((lcgState >> 1) & 0x7fffffff);
+    return nextRandom();
 }
 
 void srand(unsigned seed) AS_LIBC_DECLARES
@@ -114,14 +114,19 @@ Time Clock::restart()
     return elapsed;
 }
 
-// The game's window is a GL resource even before it opens; without these, its
-// construction would look for an X display. The whole class is replaced, so
-// that a static SFML's own is never linked in beside it; headless, nothing
-// asks for a GL context.
-GlResource::GlResource() = default;
-GlResource::~GlResource() = default; // NOLINT(performance-trivially-destructible): replaces SFML's own
-void GlResource::registerContextDestroyCallback(ContextDestroyCallback /*callback*/, void* /*arg*/) {}
-GlResource::TransientContextLock::TransientContextLock() = default;
-GlResource::TransientContextLock::~TransientContextLock() = default; // NOLINT(performance-trivially-destructible)
-
 } // namespace sf
+
+void feedMatchFrame(const std::vector<sf::Keyboard::Key>& keys, unsigned events)
+{
+    heldKeys = std::set<sf::Keyboard::Key>(keys.begin(), keys.end());
+    sf::Event event{};
+    event.type = sf::Event::KeyPressed;
+    event.key.code = sf::Keyboard::Unknown;
+    for (; events > 0; --events)
+        handleEvent(event);
+}
+
+void setMatchClock(sf::Time time)
+{
+    nowMicroseconds = time.asMicroseconds();
+}

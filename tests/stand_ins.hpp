@@ -1,9 +1,12 @@
 #pragma once
 
-// Link-time stand-ins for the headless tests: the game calls rand(),
-// sf::Keyboard::isKeyPressed and sf::Clock as usual, and these definitions,
-// linked into the test binary ahead of libc's and SFML's, answer instead.
-// No X server is needed: SFML's GL resources are stubbed out too.
+// Link-time stand-ins for the tests, the benchmarks and the replay tool: the
+// game calls rand(), sf::Keyboard::isKeyPressed and sf::Clock as usual, and
+// these definitions, linked in ahead of libc's and SFML's, answer instead;
+// rand() with the match's generator once the queued values are used up. They
+// are the platform of a match too, which feeds the frame's events to the
+// frame's event handling, as a closed window polls none of its own.
+// tests/headless.cpp stubs out SFML's GL resources, so that no X server is needed.
 
 #include <SFML/Window/Keyboard.hpp>
 
