@@ -91,13 +91,13 @@ class Page(Played):
     web = True
 
     def __init__(self, site, browser="chromium", sounds=None, tamper=None, webgl=True, expect_errors=False,
-                 deadline=DEADLINE, options=None, touch=False):
+                 deadline=DEADLINE, options=None, touch=False, query=""):
         """sounds: the folder of the game's WAV files, where they are not in
         site; options: drive.js's (the viewport, the devices stood in for);
         touch: the game's keys held by fingers on the page's controls;
         expect_errors: the case spoils the page on purpose."""
         self.site, self.browser, self.tamper, self.webgl = site, browser, tamper, webgl
-        self.expect_errors, self.options, self.touch = expect_errors, options, touch
+        self.expect_errors, self.options, self.touch, self.query = expect_errors, options, touch, query
         self.deadline = deadline
         self.start_deadline = max(DEADLINE * 2, deadline)
         self.held = set()
@@ -121,7 +121,7 @@ class Page(Played):
         self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
                                                       functools.partial(QuietServer, directory=self.served))
         threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.url = "http://127.0.0.1:%d/index.html" % self.server.server_address[1]
+        self.url = "http://127.0.0.1:%d/index.html%s" % (self.server.server_address[1], self.query)
         self.stderr = open(os.path.join(self.folder, "driver.txt"), "w+")
         self.process = subprocess.Popen(["node", DRIVER, self.browser, self.url, json.dumps(self.options or {})],
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr,

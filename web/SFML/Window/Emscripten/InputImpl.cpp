@@ -18,6 +18,9 @@ bool keysTapped[Keyboard::KeyCount] = {};
 bool keysOnPads[Keyboard::KeyCount] = {};
 bool padsDue = true;
 bool buttonsPressed[Mouse::ButtonCount] = {};
+bool keysFed[Keyboard::KeyCount] = {};
+bool fed = false;
+unsigned eventsFed = 0;
 Vector2i mousePosition;
 
 struct NamedKey
@@ -219,7 +222,37 @@ void InputImpl::releaseAll()
 
 bool InputImpl::isKeyPressed(Keyboard::Key key)
 {
-    return key >= 0 && key < Keyboard::KeyCount && (keysPressed[key] || keysTapped[key] || keysOnPads[key]);
+    if (key < 0 || key >= Keyboard::KeyCount)
+        return false;
+    return fed ? keysFed[key] : keysPressed[key] || keysTapped[key] || keysOnPads[key];
+}
+
+void InputImpl::feedFrame(const std::vector<Keyboard::Key>& held, unsigned events)
+{
+    std::memset(keysFed, 0, sizeof(keysFed));
+    for (const Keyboard::Key key : held)
+        if (key >= 0 && key < Keyboard::KeyCount)
+            keysFed[key] = true;
+    eventsFed = events;
+    fed = true;
+}
+
+void InputImpl::stopFeeding()
+{
+    fed = false;
+    eventsFed = 0;
+}
+
+bool InputImpl::feeding()
+{
+    return fed;
+}
+
+unsigned InputImpl::takeFedEvents()
+{
+    const unsigned events = eventsFed;
+    eventsFed = 0;
+    return events;
 }
 
 bool InputImpl::isKeyPressed(Keyboard::Scancode /*code*/)

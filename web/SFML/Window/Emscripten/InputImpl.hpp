@@ -51,6 +51,14 @@ public:
     };
     // The gamepads' keys that changed since the last sample, once a frame: none before the next frameShown()
     static std::vector<KeyChange> samplePads();
+
+    // In a match or a replay the page decides each frame's keys, and how many
+    // events it polls, for every device alike: until it stops feeding, these
+    // are all the window's keys and events, whatever the canvas's own
+    static void feedFrame(const std::vector<Keyboard::Key>& held, unsigned events);
+    static void stopFeeding();
+    static bool feeding();
+    static unsigned takeFedEvents(); // each once
 };
 
 } // namespace priv

@@ -12,12 +12,7 @@
 // Emscripten's, which no header declares: WebGL's functions and the emulated ones by name
 extern "C" void* emscripten_GetProcAddress(const char* name);
 
-extern "C"
-{
-// library_sfml_window.js
-int sfCreateCanvasContext();
-void sfWaitForFrame(int animationFrame);
-}
+extern "C" int sfCreateCanvasContext(); // library_sfml_window.js
 
 namespace
 {
@@ -64,15 +59,14 @@ void bindTextureOrNone(GLenum target, GLuint texture)
 namespace sf::priv
 {
 
-WebGLContext::WebGLContext(WebGLContext* /*shared*/) : m_ownsFrame(false), m_verticalSync(true)
+WebGLContext::WebGLContext(WebGLContext* /*shared*/) : m_ownsFrame(false)
 {
     attach();
 }
 
 WebGLContext::WebGLContext(WebGLContext* /*shared*/, const ContextSettings& settings, const WindowImpl* /*owner*/,
                            unsigned int /*bitsPerPixel*/) :
-m_ownsFrame(true),
-m_verticalSync(true)
+m_ownsFrame(true)
 {
     m_settings = settings;
     attach();
@@ -80,8 +74,7 @@ m_verticalSync(true)
 
 WebGLContext::WebGLContext(WebGLContext* /*shared*/, const ContextSettings& settings, unsigned int /*width*/,
                            unsigned int /*height*/) :
-m_ownsFrame(false),
-m_verticalSync(true)
+m_ownsFrame(false)
 {
     m_settings = settings;
     attach();
@@ -120,20 +113,17 @@ bool WebGLContext::makeCurrent(bool current)
     return !current || emscripten_webgl_make_context_current(canvasContext) == EMSCRIPTEN_RESULT_SUCCESS;
 }
 
-// The browser shows the frame when the page gets control back: wait for the
-// animation frame that is due, which paces the game at 60 frames a second
-// as vertical sync does on the desktop's usual display
+// The browser shows the frame once the page's animation frame returns, which
+// the page paces at 60 game frames a second
 void WebGLContext::display()
 {
-    if (!m_ownsFrame)
-        return;
-    InputImpl::frameShown();
-    sfWaitForFrame(m_verticalSync ? 1 : 0);
+    if (m_ownsFrame)
+        InputImpl::frameShown();
 }
 
-void WebGLContext::setVerticalSyncEnabled(bool enabled)
+// The page's animation frames come at the display's rate anyway
+void WebGLContext::setVerticalSyncEnabled(bool /*enabled*/)
 {
-    m_verticalSync = enabled;
 }
 
 } // namespace sf::priv

@@ -30,7 +30,6 @@ private:
     void attach();
 
     bool m_ownsFrame; // the window's context: its display() ends the frame
-    bool m_verticalSync;
 };
 
 } // namespace priv

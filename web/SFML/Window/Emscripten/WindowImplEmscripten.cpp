@@ -189,9 +189,16 @@ Event WindowImplEmscripten::keyChanged(Keyboard::Key key, bool pressed)
 
 // What the page's events do not bring: the gamepads, sampled once a frame,
 // and the canvas's new size, taken at the start of a frame, since resizing
-// clears its drawing buffer and the frame shown would be blank
+// clears its drawing buffer and the frame shown would be blank. A frame the
+// page feeds gets its events alone: the page takes the window's own before.
 void WindowImplEmscripten::processEvents()
 {
+    if (InputImpl::feeding())
+    {
+        for (unsigned events = InputImpl::takeFedEvents(); events > 0; --events)
+            pushEvent(keyChanged(Keyboard::Unknown, true));
+        return;
+    }
     for (const InputImpl::KeyChange& change : InputImpl::samplePads())
         pushEvent(keyChanged(change.key, change.pressed));
 
