@@ -7,6 +7,7 @@
 #include "arena/steering.hpp"
 #include "game/frame.hpp"
 #include "game/game_state.hpp"
+#include "game/match.hpp"
 #include "tests/stand_ins.hpp"
 
 #include <benchmark/benchmark.h>
@@ -238,6 +239,21 @@ void BM_LiveRunFrameNoDrawing(benchmark::State& state)
     state.SetItemsProcessed(state.iterations() * FramesPerServe);
 }
 
+// What a rollback adds to the frames it runs again: the state saved before a
+// frame and put back, as a match does, with its checksum
+void BM_SaveAndRestore(benchmark::State& state)
+{
+    startCpuGame();
+    std::int32_t frame = 0;
+    for ([[maybe_unused]] auto _ : state)
+    {
+        const GameState saved = saveBefore(frame++);
+        restoreGame(saved);
+        benchmark::DoNotOptimize(checksumOf(saved));
+    }
+    state.SetItemsProcessed(state.iterations());
+}
+
 } // namespace
 
 BENCHMARK(BM_LiveFrameOpenPlay);
@@ -246,5 +262,6 @@ BENCHMARK(BM_LiveFrameRimMiss);
 BENCHMARK(BM_LiveFrameRally);
 BENCHMARK(BM_MenuFrameNoDrawing);
 BENCHMARK(BM_LiveRunFrameNoDrawing);
+BENCHMARK(BM_SaveAndRestore);
 
 BENCHMARK_MAIN();

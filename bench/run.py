@@ -21,7 +21,7 @@ import time
 import zipfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(__file__))), "tests"))
-from harness import check, run  # noqa: E402
+from harness import SOURCE, check, run  # noqa: E402
 from harness.game import Game  # noqa: E402
 from harness.memory import memory_kb  # noqa: E402
 from harness.page import Page, page_files  # noqa: E402
@@ -32,6 +32,8 @@ from harness.x import Xvfb  # noqa: E402
 # that the row's figures (in the units of its Zarv column) meet it by
 TARGETS = {
     "logic": ("< 150 ns", lambda ns: ns < 150),
+    "save and restore": ("< 5 µs", lambda ns: ns < 5000),
+    "wasm": ("≤ 879 454 bytes", lambda size: size <= 879454),
     "frame rate": ("≥ 60 fps", lambda fps: fps >= 60),
     "start-up": ("< 200 ms, ≤ Pong", lambda ms, pong_ms: ms < 200 and ms <= pong_ms),
     "start-up, no Pong": ("< 200 ms", lambda ms: ms < 200),
@@ -42,6 +44,7 @@ TARGETS = {
     "page start, absolute": ("≤ 1.5 s", lambda ms: ms <= 1500),
     "page frame": ("≤ 2× the desktop's", lambda ms, desktop_ms: ms <= 2 * desktop_ms),
     "page frame over bare": ("≤ the desktop's", lambda ratio, desktop_ratio: ratio <= desktop_ratio),
+    "frames run again": ("< one frame drawn", lambda again_ms, drawn_ms: again_ms < drawn_ms),
 }
 
 PONG_SOURCE = "/usr/share/doc/libsfml-dev/examples/pong"
@@ -235,6 +238,7 @@ fetched.then(function frame() {
 </script></body></html>
 """
 DENSE_FRAMES = 20
+REPLAY_FRAMES = 300
 BARE_FRAMES = 75
 
 
@@ -328,6 +332,20 @@ def bare_session(site, frames=True):
     return result
 
 
+def replay_session(site, check):
+    """The page playing tests/data/match.zrec back, with check every frame
+    rolled back that many frames and run again: the median of the page's main
+    thread a frame, from the animation frame's callback to the game's next
+    request, over REPLAY_FRAMES frames."""
+    copy_record = lambda folder: shutil.copy(os.path.join(SOURCE, "tests", "data", "match.zrec"), folder)
+    with Page(site, "chromium", query="?replay=match.zrec&check=%d" % check, tamper=copy_record) as page:
+        page.until("the replay", "Number(canvas.dataset.frame) >= 60")
+        page.evaluate(RECORD_FRAMES)
+        page.until("the replay's frames", "window.zarvLog.ends.length > %d" % REPLAY_FRAMES, deadline=600)
+        ends, starts = page.evaluate("[window.zarvLog.ends, window.zarvLog.starts]")
+    return statistics.median(ends[i] - starts[i - 1] for i in range(1, REPLAY_FRAMES + 1))
+
+
 def density_session(site, scale):
     """The menu's frames at scale device pixels a CSS pixel, where the
     canvas's drawing buffer has scale² times the pixels: DENSE_FRAMES of
@@ -406,6 +424,8 @@ def run_page(build, settings):
     results["busy"] = dict(median=statistics.median(busy), p99=percentile(busy, 0.99))
     log("  the menu at 1 and 2 device pixels a CSS pixel")
     results["density"] = [density_session(site, scale) for scale in (1, 2)]
+    log("  a replay, with every frame rolled back 8 frames and without")
+    results["replay"] = {check: statistics.median(replay_session(site, check) for _ in range(3)) for check in (0, 8)}
     return results
 
 
@@ -477,6 +497,10 @@ def logic_rows(logic):
     menu_ns, live_ns = logic["BM_MenuFrameNoDrawing"]["ns"], logic["BM_LiveRunFrameNoDrawing"]["ns"]
     yield row("menu frame: `runFrame()` with no window (draw calls return at once)", "%.0f ns" % menu_ns,
               "live `runFrame()`, no window: %.0f ns" % live_ns, ratio(menu_ns, live_ns, 1))
+    saving = logic["BM_SaveAndRestore"]["ns"]
+    yield row("a match's rollback: the whole state saved before a frame, restored and checksummed", "%.0f ns" % saving,
+              "live `runFrame()`, no window: %.0f ns" % live_ns, ratio(saving, live_ns, 2),
+              *met("save and restore", saving))
 
 
 def frame_rows(frames, logic_ms):
@@ -562,7 +586,7 @@ def page_download_rows(page):
               *met("download", served))
     for name, sizes in page["files"].items():
         yield row("part: `%s`, gzip" % name, size(sizes["gzip"]), "uncompressed: " + size(sizes["bytes"]),
-                  share(sizes["gzip"], served))
+                  share(sizes["gzip"], served), *(met("wasm", sizes["bytes"]) if name.endswith(".wasm") else ()))
 
 
 def page_start_rows(page, game_start):
@@ -615,6 +639,11 @@ def page_frame_rows(page, frames, cores):
     yield row("live frame over the bare page's frame", "%.2f×" % page_ratio,
               "desktop game's live frame over its bare window's, this run: %.2f×" % desktop_ratio,
               ratio(page_ratio, desktop_ratio, 2), *met("page frame over bare", page_ratio, desktop_ratio))
+    again, drawn = page["replay"][8] - page["replay"][0], sum(cpu.values())
+    yield row("a replay's frames run again: every frame rolled back 8 frames and run again, what it adds to the page's "
+              "main thread a frame (median of 3 replays each way)", ms(again),
+              "a live frame drawn, CPU time in all Chromium's processes: " + ms(drawn), ratio(again, drawn, 3),
+              *met("frames run again", again, drawn))
     sharp, dense = page["density"]
     yield row("menu frame at 2 device pixels a CSS pixel, its buffer %d × %d (%d frames, median)"
               % (*dense["buffer"], DENSE_FRAMES), ms(dense["median"]),
