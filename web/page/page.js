@@ -171,14 +171,16 @@
       notice('play-again').focus();
     }
   };
-  var script = document.createElement('script');
-  script.src = gameScript;
-  script.onerror = function () { fail('Zarv could not load ' + gameScript + '. Reload the page to try again.', true); };
-  document.body.appendChild(script);
-  // The canvas's WebGL context, made now with the game's settings (those of
-  // sfCreateCanvasContext) while the game's files come in, so that the
-  // browser sets up its GPU side meanwhile, not after. A canvas has one
-  // context of a kind: the game's own asks for it again and gets this one,
-  // or, where there is none, fails and says so.
-  canvas.getContext('webgl', {antialias: true, alpha: false, depth: false, stencil: false});
+  // The game's script runs once the page has loaded, and the game makes its
+  // own WebGL context then: made while the page still loads, in Chromium on a
+  // software renderer, the context took longer to come than the whole wait.
+  // The preloads in index.html have the game's files coming in meanwhile.
+  function start() {
+    var script = document.createElement('script');
+    script.src = gameScript;
+    script.onerror = function () { fail('Zarv could not load ' + gameScript + '. Reload the page to try again.', true); };
+    document.body.appendChild(script);
+  }
+  if (document.readyState === 'complete') start();
+  else window.addEventListener('load', start);
 }());
