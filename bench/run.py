@@ -42,6 +42,7 @@ TARGETS = {
     "download": ("≤ 0.5 MB compressed", lambda size: size <= 0.5e6),
     "page start": ("≤ 1.2× the bare page's", lambda ms, bare_ms: ms <= 1.2 * bare_ms),
     "page start, absolute": ("≤ 1.5 s", lambda ms: ms <= 1500),
+    "page start, first release": ("≤ 0.8× d9581bc's", lambda ms, first_ms: ms <= 0.8 * first_ms),
     "page frame": ("≤ 2× the desktop's", lambda ms, desktop_ms: ms <= 2 * desktop_ms),
     "page frame over bare": ("≤ the desktop's", lambda ratio, desktop_ratio: ratio <= desktop_ratio),
     "frames run again": ("< one frame drawn", lambda again_ms, drawn_ms: again_ms < drawn_ms),
@@ -398,8 +399,16 @@ def page_sites(build, zip_path):
                                  unpacked_bytes=unpacked, files=files)
 
 
+def first_frame(site):
+    """A page's first frame alone, as page_session() counts it."""
+    with Page(site, "chromium") as page:
+        return page.until("the first frame", "window.zarvLog.firstFrame")
+
+
 def run_page(build, settings):
-    """The page, BUILD_DIR/web/zarv-*-web.zip, if it was built."""
+    """The page, BUILD_DIR/web/zarv-*-web.zip, if it was built, and the first
+    browser release's, BUILD_DIR/first-release/web/zarv-*-web.zip, where
+    scripts/bench has built it."""
     found = sorted(glob.glob(os.path.join(build, "web", "zarv-*-web.zip")))
     if not found:
         log("no %s/web/zarv-*-web.zip: run scripts/build-web %s/web to measure the page" % (build, build))
@@ -407,11 +416,21 @@ def run_page(build, settings):
     log("The page in headless Chromium")
     site, bare_site, results = page_sites(build, found[-1])
     results["chromium"] = run("chromium", "--version").split(" built")[0].strip()
-    sessions, bare_starts = [], []
-    for number in range(settings["page_sessions"] + 1):  # alternately, so both meet the same noise
+    first_release = sorted(glob.glob(os.path.join(build, "first-release", "web", "zarv-*-web.zip")))
+    first_release_site = os.path.join(build, "web", "first-release")
+    if first_release:
+        shutil.rmtree(first_release_site, ignore_errors=True)
+        with zipfile.ZipFile(first_release[-1]) as archive:
+            archive.extractall(first_release_site)
+    sessions, bare_starts, first_release_starts = [], [], []
+    for number in range(settings["page_sessions"] + 1):  # alternately, so all meet the same noise
         log("  page session %d of %d" % (number + 1, settings["page_sessions"] + 1))
         sessions.append(page_session(site))
         bare_starts.append(bare_session(bare_site, frames=number % 3 == 0))
+        if first_release:
+            first_release_starts.append(first_frame(first_release_site))
+    if first_release:
+        results["first_release_first_frame"] = statistics.median(first_release_starts[1:])
     loads = sessions[1:]  # the first load reads the files from the disk, into its cache
     results["bare_first_frame"] = statistics.median(s["first_frame"] for s in bare_starts[1:])
     results["loads"], results["games"] = len(loads), len(sessions)
@@ -598,6 +617,11 @@ def page_start_rows(page, game_start):
     yield row("navigation to the first menu frame, against the desktop", ms(first),
               "desktop game in this run, process start to its first frame: " + ms(game_start),
               ratio(first, game_start, 2), *met("page start, absolute", first))
+    if "first_release_first_frame" in page:
+        reference = page["first_release_first_frame"]
+        yield row("navigation to the first menu frame, against the first browser release", ms(first),
+                  "d9581bc's page in this run, built from that commit, each load a new profile: " + ms(reference),
+                  ratio(first, reference, 2), *met("page start, first release", first, reference))
     asked, fetched = page["asked"], page["fetched"]
     for what, value in [("`index.html` parsed, up to the first request for one of the game's files (`zarv.<hash>.*`)",
                          asked),
