@@ -157,7 +157,8 @@ std::vector<sf::Uint8> shownPixels()
 // A match played in the window: saved before a frame, run on and shown,
 // then restored and run again, drawn only at the end, it shows the same
 // pixels and ends on the same checksum. R is left out: the window's own
-// events, which the frame polls too, would each act on it.
+// events, which the frame polls too, would each act on it. The frames between
+// rounds are run undrawn, as an emulated arm64 draws each in about a second.
 TEST_F(StartUp, AMatchRestoredAndRunAgainShowsTheSamePixels)
 {
     startMatch(31);
@@ -172,7 +173,7 @@ TEST_F(StartUp, AMatchRestoredAndRunAgainShowsTheSamePixels)
     for (int round = 0; round < 4; ++round)
     {
         for (const std::int32_t until = frame + 400; frame < until; ++frame)
-            runMatchFrame(next(), frame, true);
+            runMatchFrame(next(), frame, false);
         const GameState saved = saveBefore(frame);
         std::vector<rollback::FrameInput> inputs;
         for (int k = 0; k < 30; ++k)
