@@ -23,7 +23,8 @@ from harness.screen import HEIGHT, WIDTH, Screenshot
 from harness.x import Xvfb
 
 DRIVER = os.path.join(SOURCE, "tests", "web", "drive.js")
-WEB_TOOLS = os.path.join(SOURCE, "build", "web-tools", "node_modules")  # scripts/npm-tools tests/web build/web-tools
+# scripts/npm-tools tests/web build/web-tools, unless ZARV_WEB_TOOLS names another
+WEB_TOOLS = os.environ.get("ZARV_WEB_TOOLS", os.path.join(SOURCE, "build", "web-tools", "node_modules"))
 # The browser's names for the keys the cases hold, where they differ from X's
 PAGE_KEYS = {"Up": "ArrowUp", "Down": "ArrowDown", "Return": "Enter"}
 # The page's touch controls, by the key each stands for
@@ -91,13 +92,14 @@ class Page(Played):
     web = True
 
     def __init__(self, site, browser="chromium", sounds=None, tamper=None, webgl=True, expect_errors=False,
-                 deadline=DEADLINE, options=None, touch=False, query=""):
+                 deadline=DEADLINE, options=None, touch=False, query="", url=None):
         """sounds: the folder of the game's WAV files, where they are not in
         site; options: drive.js's (the viewport, the devices stood in for);
         touch: the game's keys held by fingers on the page's controls;
-        expect_errors: the case spoils the page on purpose."""
+        expect_errors: the case spoils the page on purpose; url: site's page as
+        another server serves it (a broker, an invite link), opened as it is."""
         self.site, self.browser, self.tamper, self.webgl = site, browser, tamper, webgl
-        self.expect_errors, self.options, self.touch, self.query = expect_errors, options, touch, query
+        self.expect_errors, self.options, self.touch, self.query, self.url = expect_errors, options, touch, query, url
         self.deadline = deadline
         self.start_deadline = max(DEADLINE * 2, deadline)
         self.held = set()
@@ -108,20 +110,21 @@ class Page(Played):
         self.x = self.server = self.process = self.stderr = None
 
     def start(self):
-        os.mkdir(self.served)
-        for name in page_files(self.site):
-            shutil.copy(os.path.join(self.site, name), self.served)
-        if self.tamper:
-            self.tamper(self.served)
+        if not self.url:
+            os.mkdir(self.served)
+            for name in page_files(self.site):
+                shutil.copy(os.path.join(self.site, name), self.served)
+            if self.tamper:
+                self.tamper(self.served)
+            self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
+                                                          functools.partial(QuietServer, directory=self.served))
+            threading.Thread(target=self.server.serve_forever, daemon=True).start()
+            self.url = "http://127.0.0.1:%d/index.html%s" % (self.server.server_address[1], self.query)
         env = dict(os.environ, HOME=self.folder, ZARV_NO_WEBGL="0" if self.webgl else "1",
-                   NODE_PATH=os.environ.get("ZARV_WEB_TOOLS", WEB_TOOLS))
+                   NODE_PATH=WEB_TOOLS)
         if self.browser == "firefox":
             self.x = Xvfb(PAGE_SCREEN).__enter__()
             env["DISPLAY"] = self.x.env["DISPLAY"]
-        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0),
-                                                      functools.partial(QuietServer, directory=self.served))
-        threading.Thread(target=self.server.serve_forever, daemon=True).start()
-        self.url = "http://127.0.0.1:%d/index.html%s" % (self.server.server_address[1], self.query)
         self.stderr = open(os.path.join(self.folder, "driver.txt"), "w+")
         self.process = subprocess.Popen(["node", DRIVER, self.browser, self.url, json.dumps(self.options or {})],
                                         stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.stderr,
