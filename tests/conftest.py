@@ -15,6 +15,7 @@ import pytest
 
 from harness import EMULATED_DEADLINE, read
 from harness.game import Game
+from harness.net import Broker, Coturn, Relay
 from harness.page import Page
 
 BROWSERS = ("chromium", "firefox")
@@ -187,3 +188,21 @@ def scratch():
     folder = tempfile.mkdtemp(prefix="zarv-test-")
     yield folder
     shutil.rmtree(folder, ignore_errors=True)
+
+
+@pytest.fixture
+def broker(scratch):
+    """The tests' broker serving scratch, stopped at the end: its url is the
+    page's address and the PeerJS server's; a case puts the page there
+    (broker.serve(site)) or writes one of its own into broker.folder."""
+    with Broker(scratch) as running:
+        yield running
+
+
+@pytest.fixture
+def turn():
+    """coturn on 127.0.0.1 behind the tests' relay, both stopped at the end:
+    the relay, whose ice (or query()) the pages take, and whose delay, jitter,
+    loss and duplicate the case may set as it runs."""
+    with Coturn() as coturn, Relay(coturn.address) as relay:
+        yield relay
