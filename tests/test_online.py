@@ -14,7 +14,9 @@ from harness.page import WEB_TOOLS, Page
 @contextlib.contextmanager
 def channel_pages(broker, turn, browser):
     """The host's and the guest's page of tests/web/channel.js, once their channel is open."""
-    write(os.path.join(broker.folder, "index.html"), '<!DOCTYPE html><link rel="icon" href="data:,">'
+    # of one origin with its broker, as the game's page has to be
+    write(os.path.join(broker.folder, "index.html"), '<!DOCTYPE html><meta http-equiv="Content-Security-Policy" '
+          'content="default-src \'self\'; img-src data:"><link rel="icon" href="data:,">'
           '<script src="peerjs.min.js"></script><script src="channel.js"></script>')
     shutil.copy(os.path.join(WEB_TOOLS, "peerjs", "dist", "peerjs.min.js"), broker.folder)
     shutil.copy(os.path.join(SOURCE, "tests", "web", "channel.js"), broker.folder)
