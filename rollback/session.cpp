@@ -580,6 +580,11 @@ void Session::leave(double nowMs)
     end(Event::Left);
 }
 
+void Session::peerClosed()
+{
+    end(Event::PeerLeft);
+}
+
 void Session::setAway(bool away)
 {
     away_ = away;

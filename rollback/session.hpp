@@ -117,6 +117,7 @@ public:
     std::vector<Request> advance(SideInput local, double nowMs); // once per 60 Hz tick
     void saved(std::int32_t frame, std::uint64_t checksum);
     void leave(double nowMs);
+    void peerClosed(); // the channel says the other side closed its end: it left, said or not
     void setAway(bool away);
     std::vector<Event> takeEvents();
     [[nodiscard]] const Status& status() const
