@@ -27,11 +27,28 @@ endforeach()
 # page's Content-Security-Policy forbids.
 target_link_options(zarv PRIVATE ${zarv_web_assets} -sEXIT_RUNTIME=1 -sALLOW_MEMORY_GROWTH=1
                     "-sEXPORTED_RUNTIME_METHODS=[]" -sENVIRONMENT=web -sDYNAMIC_EXECUTION=0)
-set(zarv_page_sources web/page/index.html web/page/page.js web/page/page.css)
+# Playing online: the broker that brings two pages together, which the page's
+# Content-Security-Policy lets it reach, and the libraries that the page
+# bundles for it, which scripts/build-web installs from web/page's lock file
+set(ZARV_BROKER_URL "https://0.peerjs.com/" CACHE STRING
+    "The PeerJS broker that the page uses by default (its Content-Security-Policy allows it and the page's own site)")
+set(ZARV_PAGE_LIBRARIES "${CMAKE_BINARY_DIR}/page-libraries/node_modules" CACHE PATH
+    "node_modules of web/page's package-lock.json (scripts/npm-tools web/page <build>/page-libraries)")
+if(NOT EXISTS "${ZARV_PAGE_LIBRARIES}/peerjs/dist/peerjs.min.js")
+  message(FATAL_ERROR "No ${ZARV_PAGE_LIBRARIES}/peerjs: run scripts/npm-tools web/page ${CMAKE_BINARY_DIR}/page-libraries "
+                      "first, as scripts/build-web does, or set ZARV_PAGE_LIBRARIES")
+endif()
+set(zarv_built 0) # the build's date, which the page compares with the other player's
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(zarv_built $ENV{SOURCE_DATE_EPOCH})
+endif()
+set(zarv_page_sources web/page/index.html web/page/page.js web/page/page.css web/page/online.js
+                      web/page/package-lock.json)
 set_property(TARGET zarv APPEND PROPERTY LINK_DEPENDS ${zarv_sound_files} "${zarv_web_font}")
 # Laid out again on every build, which takes a moment: the game or the page's own files may have changed
 add_custom_target(zarv_page ALL
   COMMAND ${CMAKE_COMMAND} -DBUILD=${CMAKE_BINARY_DIR} -DPAGE=${CMAKE_SOURCE_DIR}/web/page
+          -DLIBRARIES=${ZARV_PAGE_LIBRARIES} -DBROKER=${ZARV_BROKER_URL} -DBUILT=${zarv_built}
           -DOUT=${CMAKE_BINARY_DIR}/page -P ${CMAKE_SOURCE_DIR}/cmake/WebPageFiles.cmake
   DEPENDS zarv ${zarv_page_sources} COMMENT "Laying out the page, its files named by their contents")
 
@@ -40,6 +57,13 @@ install(FILES LICENSE DESTINATION . RENAME LICENSE.txt)
 install(FILES "${zarv_sfml_prefix}/license.md" DESTINATION licenses RENAME SFML.txt)
 install(FILES "${zarv_freetype_prefix}/licence/FTL.TXT" DESTINATION licenses RENAME FreeType.txt)
 install(FILES packaging/licenses/OpenSans.txt DESTINATION licenses)
+# online.<hash>.js: PeerJS, with what it bundles, and qrcode-generator
+foreach(library peerjs/LICENSE eventemitter3/LICENSE webrtc-adapter/LICENSE.md sdp/LICENSE
+                peerjs-js-binarypack/LICENSE)
+  string(REGEX REPLACE "/.*$" ".txt" name "${library}")
+  install(FILES "${ZARV_PAGE_LIBRARIES}/${library}" DESTINATION licenses RENAME ${name})
+endforeach()
+install(FILES packaging/licenses/qrcode-generator.txt DESTINATION licenses)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME zarv)

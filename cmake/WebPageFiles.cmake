@@ -1,8 +1,11 @@
 # Run after the page is linked (cmake -DBUILD=<build dir> -DPAGE=web/page
-# -DOUT=<folder> -P): lays out the page in OUT with every file but index.html
-# named by its contents, zarv.<hash>.js and the rest, so that a host or a
-# browser that caches them can never pair one build's script with another's
-# data; index.html, which names them, is the only file to revalidate.
+# -DOUT=<folder> -DLIBRARIES=<node_modules> -DBROKER=<URL> -DBUILT=<seconds>
+# -P): lays out the page in OUT with every file but index.html named by its
+# contents, zarv.<hash>.js and the rest, so that a host or a browser that
+# caches them can never pair one build's script with another's data;
+# index.html, which names them, is the only file to revalidate. What the page
+# needs to play online, PeerJS, qrcode-generator and its own online.js, is
+# bundled into one online.<hash>.js, fetched only for a match.
 #
 # Emscripten's file packager names the data with a random UUID, which would
 # give every build other bytes. It is only read to cache the data in the
@@ -35,4 +38,25 @@ zarv_named_by_contents(page_js "${PAGE}/page.js" page js)
 zarv_named_by_contents(page_css "${PAGE}/page.css" page css)
 configure_file("${PAGE}/page.js" "${OUT}/${page_js}" COPYONLY)
 configure_file("${PAGE}/page.css" "${OUT}/${page_css}" COPYONLY)
+
+set(bundle "")
+foreach(part "${LIBRARIES}/peerjs/dist/peerjs.min.js" "${LIBRARIES}/qrcode-generator/dist/qrcode.js" "${PAGE}/online.js")
+  file(READ "${part}" text)
+  string(APPEND bundle "${text}\n")
+endforeach()
+file(WRITE "${OUT}/online.js.tmp" "${bundle}")
+zarv_named_by_contents(online_js "${OUT}/online.js.tmp" online js)
+file(RENAME "${OUT}/online.js.tmp" "${OUT}/${online_js}")
+
+# The build's name for the other player's page to compare with, and its date
+string(REGEX REPLACE "^zarv\\.([0-9a-f]+)\\.js$" "\\1" build "${game_js}")
+set(built "${BUILT}")
+set(broker "${BROKER}")
+string(REGEX REPLACE "^https?://([^/]+).*$" "\\1" broker_host "${BROKER}")
+string(REGEX MATCH "^https" secure "${BROKER}")
+if(secure)
+  set(broker_origins "https://${broker_host} wss://${broker_host}")
+else()
+  set(broker_origins "http://${broker_host} ws://${broker_host}")
+endif()
 configure_file("${PAGE}/index.html" "${OUT}/index.html" @ONLY)

@@ -41,8 +41,9 @@ EMULATORS = {"arm64": ("qemu-aarch64-static", "qemu-user-static")}
 # The page's files, with index.html at the top of its zip, as itch.io's HTML upload wants; all
 # but index.html and the licences named by their contents
 WEB_ZIP = ["index.html", r"page\.[0-9a-f]{16}\.css", r"page\.[0-9a-f]{16}\.js", r"zarv\.[0-9a-f]{16}\.data",
-           r"zarv\.[0-9a-f]{16}\.js", r"zarv\.[0-9a-f]{16}\.wasm", "LICENSE.txt"] + [
-    "licenses/%s.txt" % name for name in ("FreeType", "OpenSans", "SFML")]
+           r"zarv\.[0-9a-f]{16}\.js", r"zarv\.[0-9a-f]{16}\.wasm", r"online\.[0-9a-f]{16}\.js", "LICENSE.txt"] + [
+    "licenses/%s.txt" % name for name in ("FreeType", "OpenSans", "SFML", "peerjs", "eventemitter3", "webrtc-adapter",
+                                          "sdp", "peerjs-js-binarypack", "qrcode-generator")]
 
 
 def project_version():

@@ -11,6 +11,7 @@
 #include "game/game_state.hpp"
 #include "game/match.hpp"
 #include "rollback/record.hpp"
+#include "web/online.hpp"
 
 #include <SFML/System/Emscripten/ClockImpl.hpp>
 #include <SFML/Window/Emscripten/InputImpl.hpp>
@@ -30,7 +31,8 @@ EM_JS(char*, zarvReplayUrl, (), {
     const url = new URLSearchParams(location.search).get('replay');
     return url ? allocateUTF8(url) : 0;
 });
-EM_JS(int, zarvReplayCheck, (), { return Math.max(0, Math.min(60, Number(new URLSearchParams(location.search).get('check')) || 0)); });
+EM_JS(int, zarvReplayCheck, (),
+      { return Math.max(0, Math.min(60, Number(new URLSearchParams(location.search).get('check')) || 0)); });
 EM_JS(void, zarvPublish, (int frame, const char* checksum), {
     Module['canvas'].dataset.frame = frame;
     Module['canvas'].dataset.checksum = UTF8ToString(checksum);
@@ -91,7 +93,7 @@ private:
 
 Pacing pacing;
 rollback::Record replay;
-std::int32_t replayFrame = -1; // -1: no replay
+std::int32_t replayFrame = -1;  // -1: no replay
 std::vector<GameState> checked; // the states of the last frames, when every frame is rolled back that many
 
 void say(std::int32_t frame)
@@ -156,9 +158,13 @@ void onReplayFailed(void* /*arg*/)
 // and goes to the page as an error; an exit ends the program
 void onAnimationFrame()
 {
-    if (sfContextLost() != 0 || !pacing.due(emscripten_get_now()))
+    if (sfContextLost() != 0)
         return;
-    if (replayFrame >= 0)
+    if (playingOnline())
+        runOnlineFrames(emscripten_get_now());
+    else if (!pacing.due(emscripten_get_now()))
+        return;
+    else if (replayFrame >= 0)
         stepReplay();
     else
         runFrame();

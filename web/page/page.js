@@ -4,7 +4,8 @@
 (function () {
   'use strict';
   var canvas = document.getElementById('canvas');
-  var gameScript = document.currentScript.getAttribute('data-game');
+  var pageScript = document.currentScript;
+  var gameScript = pageScript.getAttribute('data-game');
   var notice = function (id) { return document.getElementById(id); };
   var running = false;
   var stopped = false;
@@ -124,6 +125,22 @@
       });
     }
   }
+  // Play online: what it needs is fetched only when a match is wanted
+  function playOnline() {
+    notice('online-play').hidden = true;
+    canvas.focus(); // the button had it, and hidden, would leave it to nobody
+    if (window.zarvPlayOnline) return window.zarvPlayOnline();
+    var script = document.createElement('script');
+    ['broker', 'build', 'built'].forEach(function (name) {
+      script.setAttribute('data-' + name, pageScript.getAttribute('data-' + name));
+    });
+    script.src = pageScript.getAttribute('data-online');
+    script.onload = function () { window.zarvPlayOnline(); };
+    script.onerror = function () { fail('Zarv could not load what it needs to play online. Reload the page to try again.', true); };
+    document.body.appendChild(script);
+  }
+  notice('online-play').addEventListener('click', playOnline);
+
   notice('play-again').addEventListener('click', function () { location.reload(); });
   notice('reload').addEventListener('click', function () { location.reload(); });
 
@@ -152,6 +169,7 @@
       notice('loading').hidden = true;
       canvas.focus();
       showFocus();
+      if (new URLSearchParams(location.search).has('room')) playOnline();
     },
     onAbort: function (what) {
       if (running) stoppedBy(what);
