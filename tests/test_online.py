@@ -1,47 +1,69 @@
-"""Two pages online, through the tests' broker and TURN relay (harness/net.py),
-in Chromium only: Firefox ESR gathers no ICE candidates on 127.0.0.1."""
+"""Two pages playing one match online, in Chromium, through the tests' own
+broker and a TURN relay that delays, jitters and loses packets (harness/net.py);
+Firefox ESR gathers no ICE candidates on 127.0.0.1."""
 
-import contextlib
-import os
-import shutil
+import re
+import time
 
 import pytest
 
-from harness import SOURCE, write
-from harness.page import WEB_TOOLS, Page
+from harness import read, wait_for, write
+from harness.net import invite, play_at_random, published
+from harness.screen import countdown_shown, highlighted_option, menu_shown, paddles_at, read_scores
+
+pytestmark = pytest.mark.targets("chromium")
 
 
-@contextlib.contextmanager
-def channel_pages(broker, turn, browser):
-    """The host's and the guest's page of tests/web/channel.js, once their channel is open."""
-    # of one origin with its broker, as the game's page has to be
-    write(os.path.join(broker.folder, "index.html"), '<!DOCTYPE html><meta http-equiv="Content-Security-Policy" '
-          'content="default-src \'self\'; img-src data:"><link rel="icon" href="data:,">'
-          '<script src="peerjs.min.js"></script><script src="channel.js"></script>')
-    shutil.copy(os.path.join(WEB_TOOLS, "peerjs", "dist", "peerjs.min.js"), broker.folder)
-    shutil.copy(os.path.join(SOURCE, "tests", "web", "channel.js"), broker.folder)
-    url = broker.url + "index.html?" + turn.query()
-    with Page(broker.folder, browser, url=url) as host:
-        with Page(broker.folder, browser, url=url + "&room=" + host.until("the host's id", "channel.id")) as guest:
-            for page in (host, guest):
-                page.until("the channel to open", "channel.open")
-            yield host, guest
+def open_match(launch, target, broker, turn, guest_page="index.html"):
+    """The host's page, its room opened, and the guest's, from its invite link."""
+    broker.serve(target.build["folder"] + "/page")
+    host = launch(url=broker.room_url(turn))
+    return host, launch(url=invite(host, guest_page))
 
 
-@pytest.mark.targets("chromium")
-def test_relay_delays_and_loses_the_channels_messages(target, broker, turn, say):
-    """Through the relay at 10 % loss each way, some of 200 messages are lost
-    and never sent again; then at a round trip of 120 ms, none is quicker."""
-    with channel_pages(broker, turn, target.browser) as (host, guest):
-        turn.loss = 0.1
-        host.evaluate("channel.stream(100, 16, 200)")
-        host.until("200 messages sent", "channel.sent == 200")
-        turn.loss = 0
-        turn.round_trip(0.12)
-        host.evaluate("channel.ping(10)")
-        rtts = sorted(host.until("10 round trips", "channel.rtts.length == 10 && channel.rtts"))
-        # ten round trips of 120 ms at least: longer than SCTP takes to send a lost message again
-        got = guest.evaluate("[channel.got, channel.numbers.size]")
-        say("%d of 200 messages at 10 %% loss each way; round trips %.0f..%.0f ms" % (got[0], rtts[0], rtts[-1]))
-        assert 100 < got[0] < 200 and got[0] == got[1], "the guest got %d messages, %d of them different" % tuple(got)
-        assert rtts[0] >= 119, "round trips of %s ms through a relay that delays them 120 ms" % rtts
+def says(page, what):
+    return what in page.evaluate("document.body.innerText")
+
+
+def test_two_pages_play_one_match(launch, target, broker, turn, say):
+    turn.round_trip(0.12)
+    turn.jitter, turn.loss = 0.005, 0.05  # each crossing: 4 jitters and 2 losses a way
+    host, guest = open_match(launch, target, broker, turn)
+    for page in (host, guest):
+        page.until("frame 0", "canvas.dataset.frame !== undefined", 60)
+    said = play_at_random([host, guest], 120)
+    trips = [int(n) for text in said for n in re.findall(r"round trip (\d+) ms", text)]
+    wait_for("the scores read alike on both screens", lambda: read_scores(host) == read_scores(guest), 60)
+    mine, theirs = published(host), published(guest)
+    common = sorted(set(mine) & set(theirs), key=int)
+    say("%d checksums compared, the last at frame %s; round trips shown %s..%s ms; scores %s" % (
+        len(common), common[-1], min(trips), max(trips), read_scores(host)))
+    assert len(common) > 60 and all(mine[frame] == theirs[frame] for frame in common), "the pages went out of step"
+    assert 100 <= sorted(trips)[len(trips) // 2] <= 250, "the status showed round trips of %s ms" % trips
+
+
+def test_a_guests_key_turns_its_paddle_on_both_screens(launch, target, broker, turn):
+    host, guest = open_match(launch, target, broker, turn)
+    wait_for("the menu", lambda: menu_shown(host.screenshot()) and menu_shown(guest.screenshot()), 60)
+    guest.press_until("s", "Player v Player", lambda: highlighted_option(host.screenshot()) == 2)
+    guest.press_until("Return", "the countdown", lambda: countdown_shown(host.screenshot()))
+    guest.hold("Up")  # the guest's own paddle is red, whichever key it steers with
+    for page in (host, guest):
+        wait_for("red at 355 after a miss", lambda: (lambda s: countdown_shown(s) and paddles_at(s, 180, 355))(
+            page.screenshot()))
+    guest.release("Up")
+
+
+def test_leaving_and_another_build_are_said(launch, target, broker, turn, say):
+    host, guest = open_match(launch, target, broker, turn)
+    for page in (host, guest):
+        page.until("frame 0", "canvas.dataset.frame !== undefined", 60)
+    closed = time.monotonic()
+    guest.close()
+    wait_for("the host told", lambda: says(host, "The other player left"))
+    say("the guest's closed tab said on the host's page %.1f s after" % (time.monotonic() - closed))
+    other = re.sub(r'data-build="\w+"', 'data-build="0000000000000000"', read(broker.folder + "/index.html"))
+    write(broker.folder + "/other.html", other)
+    host, guest = open_match(launch, target, broker, turn, "other.html")
+    for page in (host, guest):
+        wait_for("a reload asked", lambda: says(page, "reload"))

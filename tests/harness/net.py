@@ -7,12 +7,14 @@ import asyncio
 import json
 import os
 import random
+import re
 import select
 import shutil
 import socket
 import subprocess
 import tempfile
 import threading
+import time
 import urllib.parse
 
 from harness import DEADLINE, SOURCE, TOOL_DEADLINE, check, read, wait_for, write
@@ -66,6 +68,36 @@ class Broker:
     def __exit__(self, *exception):
         stop(self.process)
         self.log.close()
+
+    def room_url(self, turn, page="index.html"):
+        """The page that opens a room here, with turn for its only way to the other page."""
+        return "%s%s?broker=%speerjs&%s" % (self.url, page, self.url, turn.query())
+
+
+def play_at_random(pages, seconds, rng=random):
+    """Both players press the game's keys at random, menu moves, Return and R
+    included, for so many seconds; what the first page's status line said
+    meanwhile."""
+    keys, said, end = ["w", "s", "Up", "Down"] * 4 + ["Return", "r"], [], time.monotonic() + seconds
+    while time.monotonic() < end:
+        page, key = rng.choice(pages), rng.choice(keys)
+        page.hold(key)
+        time.sleep(rng.uniform(0.05, 0.6))  # random key lengths drive the game; no state is waited for here
+        page.release(key)
+        said.append(pages[0].evaluate("document.querySelector('[data-role=online-status]').textContent"))
+    return said
+
+
+def published(page):
+    """Every 60th confirmed frame's checksum, as the page said them on its console."""
+    return dict(re.findall(r"^frame (\d+) checksum (\w+)$", page.messages(), re.M))
+
+
+def invite(host, page="index.html"):
+    """The host page's room opened ("Play online"), and its invite link, to page."""
+    host.command("click [data-action=online]")
+    host.until("the invite link", "document.querySelector('[data-role=invite]').href.includes('room=')")
+    return host.evaluate("document.querySelector('[data-role=invite]').href").replace("index.html", page)
 
 
 def free_port():

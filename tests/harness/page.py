@@ -36,7 +36,7 @@ def page_files(site):
     """What a browser fetches of the page: index.html and the files it names,
     which are named by their contents."""
     return sorted(name for name in os.listdir(site)
-                  if name == "index.html" or name.startswith(("zarv.", "page.")))
+                  if name == "index.html" or name.startswith(("zarv.", "page.", "online.")))
 
 
 def page_file(site, extension):
@@ -103,6 +103,7 @@ class Page(Played):
         self.deadline = deadline
         self.start_deadline = max(DEADLINE * 2, deadline)
         self.held = set()
+        self.closed = False
         self.place = self.window = True
         self.folder = tempfile.mkdtemp(prefix="zarv-page-")
         self.served = os.path.join(self.folder, "site")
@@ -238,7 +239,7 @@ class Page(Played):
         """A page's session ends with Escape and the page saying that the game
         has ended; the audio that the first key started is running, and no
         uncaught error or console error appeared."""
-        if self.expect_errors:
+        if self.expect_errors or self.closed:
             return
         if not self.shown("ended"):
             self.press_until("Escape", "the game to end", lambda: self.shown("ended"))
@@ -250,8 +251,14 @@ class Page(Played):
         check(not errors, "the page reported errors:\n" + self.messages())
         check(not log["refused"], "the page's Content-Security-Policy refused %s" % log["refused"])
 
+    def close(self):
+        """Closes the page's tab, as a player does, the browser left running."""
+        self.release_all()
+        self.command("close")
+        self.closed = True
+
     def keep_evidence(self, folder):
-        if self.process and self.process.poll() is None:
+        if self.process and self.process.poll() is None and not self.closed:
             try:
                 self.save_screenshot(os.path.join(folder, "screen.png"))
                 write(os.path.join(folder, "console.txt"), self.messages())

@@ -173,6 +173,9 @@ async function main() {
         await fingers[argument].end();
         delete fingers[argument];
         answer(true);
+      } else if (command === 'close') {
+        await page.close(); // as a player closes the tab: the browser runs on
+        answer(true);
       } else if (command === 'viewport') {
         await page.setViewport(JSON.parse(argument));
         answer(true);
