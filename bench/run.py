@@ -17,6 +17,7 @@ import shutil
 import statistics
 import subprocess
 import sys
+import tempfile
 import time
 import zipfile
 
@@ -24,6 +25,7 @@ sys.path.insert(0, os.path.join(os.path.dirname(os.path.dirname(os.path.abspath(
 from harness import SOURCE, check, run  # noqa: E402
 from harness.game import Game  # noqa: E402
 from harness.memory import memory_kb  # noqa: E402
+from harness.net import Broker, Coturn, Relay, invite, play_at_random, published  # noqa: E402
 from harness.page import Page, page_files  # noqa: E402
 from harness.screen import BACKDROP  # noqa: E402
 from harness.x import Xvfb  # noqa: E402
@@ -46,15 +48,20 @@ TARGETS = {
     "page frame": ("≤ 2× the desktop's", lambda ms, desktop_ms: ms <= 2 * desktop_ms),
     "page frame over bare": ("≤ the desktop's", lambda ratio, desktop_ratio: ratio <= desktop_ratio),
     "frames run again": ("< one frame drawn", lambda again_ms, drawn_ms: again_ms < drawn_ms),
+    "online start": ("≤ 5 s", lambda ms: ms <= 5000),
+    "felt delay": ("2 frames", lambda frames: frames == 2),
+    "online frames": ("60 fps, < 1 % waiting", lambda fps, waited: fps >= 59.5 and waited < 0.01),
+    "online desync": ("none", lambda differing: differing == 0),
+    "online bandwidth": ("≤ 10 kbit/s", lambda kbits: kbits <= 10),
 }
 
 PONG_SOURCE = "/usr/share/doc/libsfml-dev/examples/pong"
 FULL = dict(logic=["--benchmark_repetitions=5", "--benchmark_report_aggregates_only=true"],
             frame_rounds=20, startups=9, peer_seconds=60, session_seconds=300, settle_seconds=60,
-            page_sessions=9)
+            page_sessions=9, online_seconds=120, desync_seconds=300)
 QUICK = dict(logic=["--benchmark_min_time=0.1"],
              frame_rounds=5, startups=3, peer_seconds=10, session_seconds=30, settle_seconds=10,
-             page_sessions=3)
+             page_sessions=3, online_seconds=20, desync_seconds=30)
 
 
 def log(message):
@@ -448,6 +455,61 @@ def run_page(build, settings):
     return results
 
 
+# Online: two pages in headless Chromium, each a browser of its own, through
+# the tests' broker and coturn on 127.0.0.1 behind the tests' UDP relay, which
+# delays, jitters and loses what the pages send and counts it
+
+COUNTS = "Module.zarvOnline && Module.zarvOnline.counts"
+
+
+def online_match(site, round_trip, loss, seconds):
+    """One match at round_trip seconds (±10 ms of jitter) and loss each way:
+    the guest's page from its navigation to frame 0, both playing random keys
+    for so many seconds, then what each page's session counted meanwhile, the
+    relay's bytes from each page, and the checksums that both published."""
+    with tempfile.TemporaryDirectory() as folder, Broker(folder) as broker, Coturn() as coturn, \
+            Relay(coturn.address) as turn:
+        broker.serve(site)
+        turn.round_trip(round_trip)
+        turn.jitter, turn.loss = 0.005, loss
+        with Page(site, "chromium", url=broker.room_url(turn)) as host, \
+                Page(site, "chromium", url=invite(host)) as guest:
+            result = dict(first_frame=guest.until("frame 0", "%s && %s.frame > 0 && performance.now()"
+                                                  % (COUNTS, COUNTS), 60))
+            host.until("frame 0", "%s && %s.frame > 0" % (COUNTS, COUNTS), 60)
+            before, bytes_before, start = [page.evaluate(COUNTS) for page in (host, guest)], turn.counted(), \
+                time.monotonic()
+            said = play_at_random([host, guest], seconds)
+            after, bytes_after, taken = [page.evaluate(COUNTS) for page in (host, guest)], turn.counted(), \
+                time.monotonic() - start
+            mine, theirs = published(host), published(guest)
+    common = set(mine) & set(theirs)
+    result["compared"], result["differing"] = len(common), sum(mine[f] != theirs[f] for f in common)
+    result["fps"] = min((a["frame"] - b["frame"]) / taken for a, b in zip(after, before))
+    result["waited"] = max((a["waited"] - b["waited"]) / max(1, a["frame"] - b["frame"]) for a, b in zip(after, before))
+    result["run_again"] = max((a["runAgain"] - b["runAgain"]) / max(1, a["frame"] - b["frame"])
+                              for a, b in zip(after, before))
+    result["kbits"] = max(8 * (bytes_after[client]["up"][0] - bytes_before.get(client, {"up": [0]})["up"][0])
+                          / taken / 1000 for client in bytes_after)
+    result["payload_kbits"] = max(8 * (a["bytesSent"] - b["bytesSent"]) / taken / 1000 for a, b in zip(after, before))
+    shown = [(int(trip), int(delay)) for text in said
+             for trip, delay in re.findall(r"round trip (\d+) ms · input delay (\d+)", text)]
+    result["round_trip"] = statistics.median(trip for trip, _ in shown) if shown else 0
+    result["delay"] = max(delay for _, delay in shown) if shown else 0
+    return result
+
+
+def run_online(build, page, settings):
+    """A match at a 120 ms round trip with 5 % loss, and a long one at 200 ms."""
+    if page is None:
+        return None
+    log("Online: two pages through a lossy relay")
+    site = os.path.join(build, "web", "site")
+    return dict(lossy=online_match(site, 0.12, 0.05, settings["online_seconds"]),
+                distant=online_match(site, 0.2, 0.05, settings["desync_seconds"]),
+                seconds=settings["online_seconds"], desync_seconds=settings["desync_seconds"])
+
+
 # The table: each row its measurement, Zarv's figure, the reference beside it
 # and their ratio, and where it has one its target, from TARGETS, and whether
 # it was met
@@ -682,6 +744,30 @@ def page_frame_rows(page, frames, cores):
               "the game's page: %.2f ms" % game_gpu, share(bare_gpu, game_gpu) if game_gpu else "")
 
 
+def online_rows(online):
+    if online is None:
+        return
+    lossy, distant = online["lossy"], online["distant"]
+    yield section("7. Online: two pages in headless Chromium through a local PeerJS broker and coturn, behind a UDP "
+                  "relay that delays, jitters (±10 ms) and loses 5 % each way; random keys on both")
+    yield row("from opening the invite link to the first shared frame (guest's navigation to frame 0)",
+              ms(lossy["first_frame"]), "", "", *met("online start", lossy["first_frame"]))
+    yield row("input delay the status line showed, at most, at a round trip of %.0f ms shown (120 ms applied)"
+              % lossy["round_trip"], "%d frames" % lossy["delay"], "", "", *met("felt delay", lossy["delay"]))
+    yield row("game frames a second over %d s at 120 ms, the slower page; frames that waited for the other side"
+              % online["seconds"], "%.1f fps, %.2f %% waited" % (lossy["fps"], 100 * lossy["waited"]),
+              "frames run again after a rollback: %.2f a frame" % lossy["run_again"], "",
+              *met("online frames", lossy["fps"], lossy["waited"]))
+    yield row("each page's sending, at the relay (UDP payload to coturn: TURN, DTLS and SCTP included), the more "
+              "of the two", "%.1f kbit/s" % lossy["kbits"], "the session's own packets: %.1f kbit/s"
+              % lossy["payload_kbits"], share(lossy["payload_kbits"], lossy["kbits"]),
+              *met("online bandwidth", lossy["kbits"]))
+    yield row("checksums that differ over %d s at a 200 ms round trip, of those both pages published"
+              % online["desync_seconds"], "%d of %d" % (distant["differing"], distant["compared"]),
+              "%.1f fps, %.2f %% waited" % (distant["fps"], 100 * distant["waited"]), "",
+              *met("online desync", distant["differing"]))
+
+
 def page_rows(build, page, frames, startup, cores):
     if page is None:
         yield section("6. The page: not built (no %s/web/zarv-*-web.zip)" % os.path.basename(build))
@@ -694,7 +780,7 @@ def page_rows(build, page, frames, startup, cores):
     yield from page_frame_rows(page, frames, cores)
 
 
-def table(build, settings, quick, logic, info, frames, startup, memory, page, machine):
+def table(build, settings, quick, logic, info, frames, startup, memory, page, online, machine):
     logic_ms = logic["BM_LiveFrameRally"]["ns"] / 1e6
     heading = ["## Benchmarks", ""]
     if quick:
@@ -708,7 +794,7 @@ def table(build, settings, quick, logic, info, frames, startup, memory, page, ma
                 "|---|---|---|---|---|---|"]
     rows = [*logic_rows(logic), *frame_rows(frames, logic_ms), *polling_rows(frames, logic_ms),
             *startup_rows(startup, frames, settings["startups"]), *memory_rows(memory, settings),
-            *page_rows(build, page, frames, startup, machine["cores"])]
+            *page_rows(build, page, frames, startup, machine["cores"]), *online_rows(online)]
     return "\n".join(heading + rows) + "\n"
 
 
@@ -739,11 +825,12 @@ def main():
     log("Start-up")
     startup = run_startup(build, pong, settings)
     page = run_page(build, settings)
+    online = run_online(build, page, settings)
     log("Memory")
     memory = run_memory(build, pong, settings)
     machine["load_end"] = "%.1f" % os.getloadavg()[0]
 
-    report = table(build, settings, quick, logic, info, frames, startup, memory, page, machine)
+    report = table(build, settings, quick, logic, info, frames, startup, memory, page, online, machine)
     path = os.path.join(build, "benchmark-report.md")
     pathlib.Path(path).write_text(report)
     print(report)
