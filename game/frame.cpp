@@ -39,9 +39,14 @@ void handleEvent(const sf::Event& event)
 namespace
 {
 
+bool frameShown()
+{
+    return frameRunAgain == 0 && frameUnseen == 0;
+}
+
 void draw(const sf::Drawable& drawable)
 {
-    if (frameRunAgain == 0)
+    if (frameShown())
         window.draw(drawable);
 }
 
@@ -114,7 +119,7 @@ void runFrame()
         handleEvent(event);
 
     // Arena
-    if (frameRunAgain == 0)
+    if (frameShown())
         window.clear(Backdrop);
     draw(arena);
 
@@ -140,6 +145,6 @@ void runFrame()
 
     // Hint
     draw(hintText);
-    if (frameRunAgain == 0)
+    if (frameShown())
         window.display();
 }

@@ -14,6 +14,7 @@ std::int32_t twoPlayer = 0;
 std::int32_t countdown = 0;
 std::int32_t windowFocused = 1; // until the window exists, nothing says otherwise
 std::int32_t frameRunAgain = 0;
+std::int32_t frameUnseen = 0;
 
 // Scene, in the order of construction; destruction runs backwards, so every
 // sound goes before its buffer and the window, holding the GL context, goes last

@@ -26,8 +26,11 @@ extern std::int32_t countdown;
 extern std::int32_t windowFocused;
 
 // A frame run again after a rollback runs its logic only: its first run
-// already drew it and started its sounds.
+// already drew it and started its sounds. A frame that a later one replaces
+// on the screen before the display shows it (a match catching up) sounds but
+// draws nothing.
 extern std::int32_t frameRunAgain;
+extern std::int32_t frameUnseen;
 
 // The ball is built as one record: its shape, its displacement per live frame
 // and who touched it last (0 nobody or both paddles at once, 1 blue, 2 red).

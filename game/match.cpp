@@ -76,13 +76,15 @@ sf::Time matchTime(std::int32_t frame)
     return sf::microseconds(std::int64_t{frame} * 1000000 / 60);
 }
 
-void runMatchFrame(const rollback::FrameInput& input, std::int32_t frame, bool firstTime)
+void runMatchFrame(const rollback::FrameInput& input, std::int32_t frame, bool firstTime, bool shown)
 {
     setMatchClock(matchTime(frame));
     feedMatchFrame(keysHeldIn(input), eventsIn(input));
     frameRunAgain = firstTime ? 0 : 1;
+    frameUnseen = shown ? 0 : 1;
     runFrame();
     frameRunAgain = 0;
+    frameUnseen = 0;
 }
 
 int nextRandom()

@@ -30,7 +30,7 @@ void seedRandom(unsigned seed);
 // Runs a frame of a match or a replay, as every device runs it: with the
 // frame's input, its time on the clock and, when it runs again after a
 // rollback, nothing drawn or sounded.
-void runMatchFrame(const rollback::FrameInput& input, std::int32_t frame, bool firstTime);
+void runMatchFrame(const rollback::FrameInput& input, std::int32_t frame, bool firstTime, bool shown = true);
 
 // Each platform's, where it plays matches (the page's backend, the tests'
 // stand-ins): the keys held and the events polled in the frame that runs
