@@ -18,12 +18,13 @@
 
 // online.js's side of the channel: the next packet that came in, copied into
 // buffer (its size, or -1 for none), and a packet to send
-EM_JS(int, zarvTakePacket, (std::uint8_t * buffer, int capacity), {
+EM_JS(int, zarvTakePacket, (std::uint8_t * buffer, int capacity, double* arrivedMs), {
     const packet = Module['zarvOnline'].incoming.shift();
     if (!packet)
         return -1;
-    const size = Math.min(packet.length, capacity);
-    HEAPU8.set(packet.subarray(0, size), buffer);
+    const size = Math.min(packet.data.length, capacity);
+    HEAPU8.set(packet.data.subarray(0, size), buffer);
+    HEAPF64[arrivedMs >> 3] = packet.at;
     return size;
 });
 EM_JS(void, zarvSendPacket, (const std::uint8_t* data, int size),
@@ -79,24 +80,30 @@ rollback::SideInput localInput()
     return {held, static_cast<std::uint8_t>(std::min(events, 255u))};
 }
 
+// The requests of an animation frame's ticks; of the frames that they run,
+// only the last is drawn, as the display shows no other
 void carryOut(const std::vector<rollback::Request>& requests)
 {
-    for (const rollback::Request& request : requests)
+    const auto lastRun = std::find_if(requests.rbegin(), requests.rend(), [](const rollback::Request& request) {
+        return request.kind == rollback::Request::Advance;
+    });
+    const rollback::Request* shown = lastRun == requests.rend() ? nullptr : &*lastRun;
+    for (const rollback::Request* request = requests.data(); request != requests.data() + requests.size(); ++request)
     {
-        GameState& slot = online->saved[static_cast<std::size_t>(request.frame) % Slots];
-        switch (request.kind)
+        GameState& slot = online->saved[static_cast<std::size_t>(request->frame) % Slots];
+        switch (request->kind)
         {
         case rollback::Request::Save:
-            slot = saveBefore(request.frame);
-            online->session.saved(request.frame, checksumOf(slot));
-            if (request.frame % 60 == 0)
-                online->unconfirmed[request.frame] = checksumOf(slot);
+            slot = saveBefore(request->frame);
+            online->session.saved(request->frame, checksumOf(slot));
+            if (request->frame % 60 == 0)
+                online->unconfirmed[request->frame] = checksumOf(slot);
             break;
         case rollback::Request::Load:
             restoreGame(slot);
             break;
         case rollback::Request::Advance:
-            runMatchFrame(request.input, request.frame, request.firstTime);
+            runMatchFrame(request->input, request->frame, request->firstTime, request == shown);
             break;
         }
     }
@@ -150,9 +157,12 @@ bool playingOnline()
 
 void runOnlineFrames(double nowMs)
 {
+    // Each packet at the moment it came, not at this animation frame: the round
+    // trip and the time sync would count the wait for the frame as the network's
     std::uint8_t packet[rollback::MaxPacketSize];
-    for (int size = zarvTakePacket(packet, sizeof packet); size >= 0; size = zarvTakePacket(packet, sizeof packet))
-        online->session.receive(packet, static_cast<std::size_t>(size), nowMs);
+    double arrivedMs = 0;
+    for (int size = 0; (size = zarvTakePacket(packet, sizeof packet, &arrivedMs)) >= 0;)
+        online->session.receive(packet, static_cast<std::size_t>(size), std::min(arrivedMs, nowMs));
 
     rollback::SideInput local = localInput();
     if ((local.keys & 64u) != 0)
@@ -160,17 +170,19 @@ void runOnlineFrames(double nowMs)
     if (online->firstTickMs < 0)
         online->firstTickMs = nowMs;
     const auto due = static_cast<std::int64_t>((nowMs - online->firstTickMs) / TickMs) + 1 - online->ticks;
+    std::vector<rollback::Request> requests;
     for (std::int64_t tick = 0; tick < std::min<std::int64_t>(due, MostTicksAtOnce); ++tick)
     {
-        const std::vector<rollback::Request> requests = online->session.advance(local, nowMs);
+        const std::vector<rollback::Request> ticked = online->session.advance(local, nowMs);
         if (!online->started && online->session.status().state == rollback::Status::Running)
         {
             startMatch(online->session.status().seed);
             online->started = true;
         }
-        carryOut(requests);
+        requests.insert(requests.end(), ticked.begin(), ticked.end());
         local.events = 0; // counted once
     }
+    carryOut(requests);
     online->ticks += std::max<std::int64_t>(due, 0);
     sendPackets(nowMs);
 

@@ -130,7 +130,9 @@
     };
     // A tab that closes may not get its bye out, but its end of the channel closes
     channel.onclose = function () { Module._zarvOnlineClosed(); };
-    channel.onmessage = function (event) { Module.zarvOnline.incoming.push(new Uint8Array(event.data)); };
+    channel.onmessage = function (event) {
+      Module.zarvOnline.incoming.push({data: new Uint8Array(event.data), at: performance.now()});
+    };
     channel.onopen = function () {
       playing = true;
       connection.provider.disconnect(); // from the broker, the match's connection kept
