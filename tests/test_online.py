@@ -39,7 +39,7 @@ def test_two_pages_play_one_match(launch, target, broker, turn, say):
     say("%d checksums compared, the last at frame %s; round trips shown %s..%s ms; scores %s" % (
         len(common), common[-1], min(trips), max(trips), read_scores(host)))
     assert len(common) > 60 and all(mine[frame] == theirs[frame] for frame in common), "the pages went out of step"
-    assert 100 <= sorted(trips)[len(trips) // 2] <= 250, "the status showed round trips of %s ms" % trips
+    assert 100 <= sorted(trips)[len(trips) // 2] <= 300, "the status showed round trips of %s ms" % trips
 
 
 def test_a_guests_key_turns_its_paddle_on_both_screens(launch, target, broker, turn):

@@ -90,7 +90,7 @@ def play_at_random(pages, seconds, rng=random):
 
 def published(page):
     """Every 60th confirmed frame's checksum, as the page said them on its console."""
-    return dict(re.findall(r"^frame (\d+) checksum (\w+)$", page.messages(), re.M))
+    return dict(re.findall(r"\bframe (\d+) checksum (\w+)$", page.messages(), re.M))
 
 
 def invite(host, page="index.html"):

@@ -241,6 +241,9 @@ class Page(Played):
         uncaught error or console error appeared."""
         if self.expect_errors or self.closed:
             return
+        # Online, the first Escape leaves the match, and the next ends the game
+        if self.evaluate("!!(window.Module && Module.zarvOnline)") and not self.shown("online-alone"):
+            self.press_until("Escape", "the match to end", lambda: self.shown("online-alone"))
         if not self.shown("ended"):
             self.press_until("Escape", "the game to end", lambda: self.shown("ended"))
         wait_for("the page's audio to run", lambda: (lambda states: states and all(
