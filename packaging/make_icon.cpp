@@ -5,7 +5,9 @@
 // It rasterises the shapes' triangles itself into an sf::Image, so that it
 // needs no X display or GL context at build time.
 //
-// Usage: make_icon OUT.png SIZE, or make_icon OUT.ico SIZE... for Windows
+// Usage: make_icon OUT.png SIZE [maskable], or make_icon OUT.ico SIZE... for
+// Windows. A maskable icon, for a web app, is all tile, the scene within the
+// middle 80 % that any mask keeps.
 
 #include "arena/arc_shape.hpp"
 #include "game/palette.hpp"
@@ -30,6 +32,7 @@ const sf::Color Tile(Backdrop.r, Backdrop.g, Backdrop.b);
 
 const sf::Vector2f Centre(640.f, 360.f);
 const float TileHalf = 372.f;  // the icon shows the scene this far around the arena's centre
+const float MaskableHalf = 450.f; // the rim's 355 inside the mask's safe circle, 40 % of the side
 const float TileCorner = 96.f; // radius of the backdrop tile's rounded corners
 const int Samples = 4;         // per pixel and axis, for smooth edges
 
@@ -129,11 +132,13 @@ struct Scene
     Triangles bluePaddle;
     Triangles redPaddle;
 
+    bool maskable = false;
+
     // Drawn in the game's order: arena (outline beneath), then the paddles
     [[nodiscard]] Rgba colourAt(sf::Vector2f p) const
     {
         Rgba c;
-        if (inTile(p))
+        if (maskable || inTile(p))
             c.over(Tile);
         if (rim.contains(p))
             c.over(Steel);
@@ -171,20 +176,21 @@ Scene buildScene()
     redPaddle.setColor(Red);
     redPaddle.setRotation(0.f);
 
-    return {fan(rim), fan(arena), strip(bluePaddle), strip(redPaddle)};
+    return {fan(rim), fan(arena), strip(bluePaddle), strip(redPaddle), false};
 }
 
 // Averages the samples with premultiplied alpha, so that the tile's edge fades
 // into transparency without darkening
 sf::Color pixel(const Scene& scene, unsigned x, unsigned y, float scale)
 {
+    const float half = scene.maskable ? MaskableHalf : TileHalf;
     Rgba sum;
     for (int sy = 0; sy < Samples; ++sy)
         for (int sx = 0; sx < Samples; ++sx)
         {
             const float px = (static_cast<float>(x) + (static_cast<float>(sx) + 0.5f) / Samples) * scale;
             const float py = (static_cast<float>(y) + (static_cast<float>(sy) + 0.5f) / Samples) * scale;
-            const Rgba c = scene.colourAt({Centre.x - TileHalf + px, Centre.y - TileHalf + py});
+            const Rgba c = scene.colourAt({Centre.x - half + px, Centre.y - half + py});
             sum.r += c.r * c.a;
             sum.g += c.g * c.a;
             sum.b += c.b * c.a;
@@ -199,7 +205,7 @@ sf::Color pixel(const Scene& scene, unsigned x, unsigned y, float scale)
 
 sf::Image render(const Scene& scene, unsigned side)
 {
-    const float scale = 2.f * TileHalf / static_cast<float>(side);
+    const float scale = 2.f * (scene.maskable ? MaskableHalf : TileHalf) / static_cast<float>(side);
     sf::Image image;
     image.create(side, side, sf::Color::Transparent);
     for (unsigned y = 0; y < side; ++y)
@@ -254,18 +260,22 @@ bool saveIcon(const Scene& scene, const std::vector<unsigned>& sides, const std:
 int main(int argc, char** argv)
 {
     const std::vector<std::string> args(argv, argv + argc);
-    std::vector<unsigned> sides;
-    for (std::size_t i = 2; i < args.size(); ++i)
-        sides.push_back(static_cast<unsigned>(std::max(std::atoi(args[i].c_str()), 0)));
     const bool icon = args.size() > 1 && args[1].size() > 4 && args[1].substr(args[1].size() - 4) == ".ico";
+    const bool maskable = !icon && args.size() == 4 && args[3] == "maskable";
+    std::vector<unsigned> sides;
+    for (std::size_t i = 2; i < args.size() - (maskable ? 1 : 0); ++i)
+        sides.push_back(static_cast<unsigned>(std::max(std::atoi(args[i].c_str()), 0)));
+    const unsigned largest = icon ? 256 : 512; // an icon file's sizes fit in a byte, 256 as 0
     if (sides.empty() || (!icon && sides.size() > 1) ||
-        std::any_of(sides.begin(), sides.end(), [](unsigned side) { return side < 16 || side > 256; }))
+        std::any_of(sides.begin(), sides.end(), [largest](unsigned side) { return side < 16 || side > largest; }))
     {
-        std::fprintf(stderr, "usage: make_icon OUT.png SIZE, or make_icon OUT.ico SIZE... (16 to 256)\n");
+        std::fprintf(stderr, "usage: make_icon OUT.png SIZE [maskable] (16 to 512), or make_icon OUT.ico SIZE... "
+                             "(16 to 256)\n");
         return 2;
     }
 
-    const Scene scene = buildScene();
+    Scene scene = buildScene();
+    scene.maskable = maskable;
     if (icon)
         return saveIcon(scene, sides, args[1]) ? 0 : 1;
     return render(scene, sides[0]).saveToFile(args[1]) ? 0 : 1;
