@@ -1,11 +1,14 @@
 # Run after the page is linked (cmake -DBUILD=<build dir> -DPAGE=web/page
 # -DOUT=<folder> -DLIBRARIES=<node_modules> -DBROKER=<URL> -DBUILT=<seconds>
-# -P): lays out the page in OUT with every file but index.html named by its
+# -DPALETTE=game/palette.hpp -P): lays out the page in OUT with every file but index.html named by its
 # contents, zarv.<hash>.js and the rest, so that a host or a browser that
 # caches them can never pair one build's script with another's data;
 # index.html, which names them, is the only file to revalidate. What the page
 # needs to play online, PeerJS, qrcode-generator and its own online.js, is
-# bundled into one online.<hash>.js, fetched only for a match.
+# bundled into one online.<hash>.js, fetched only for a match. The web app's
+# manifest and icons are named by their contents too; the service worker,
+# which must keep its address, names the release's files and its cache after
+# index.html's contents.
 #
 # Emscripten's file packager names the data with a random UUID, which would
 # give every build other bytes. It is only read to cache the data in the
@@ -59,4 +62,37 @@ if(secure)
 else()
   set(broker_origins "http://${broker_host} ws://${broker_host}")
 endif()
+# The web app: the icons (drawn by the icon maker in BUILD), the backdrop's
+# colour from the game's palette, and the manifest that names them
+foreach(icon 192 512 maskable)
+  zarv_named_by_contents(icon_${icon} "${BUILD}/icon-${icon}.png" icon png)
+  configure_file("${BUILD}/icon-${icon}.png" "${OUT}/${icon_${icon}}" COPYONLY)
+endforeach()
+file(STRINGS "${PALETTE}" backdrop REGEX "Backdrop\\(")
+string(REGEX REPLACE ".*Backdrop\\(([0-9]+), ([0-9]+), ([0-9]+).*" "\\1;\\2;\\3" backdrop "${backdrop}")
+set(hex "")
+foreach(channel IN LISTS backdrop)
+  math(EXPR channel "${channel}" OUTPUT_FORMAT HEXADECIMAL)
+  string(REGEX REPLACE "^0x(.)$" "0x0\\1" channel "${channel}")
+  string(SUBSTRING "${channel}" 2 2 channel)
+  string(APPEND hex "${channel}")
+endforeach()
+set(backdrop "#${hex}")
+configure_file("${PAGE}/manifest.webmanifest" "${OUT}/manifest.tmp" @ONLY)
+zarv_named_by_contents(manifest "${OUT}/manifest.tmp" manifest webmanifest)
+file(RENAME "${OUT}/manifest.tmp" "${OUT}/${manifest}")
+
 configure_file("${PAGE}/index.html" "${OUT}/index.html" @ONLY)
+
+# What the service worker keeps at once: index.html, every file the game
+# loads and the web app's. online.<hash>.js, fetched only for a match, is
+# kept when it is fetched.
+file(SHA256 "${OUT}/index.html" release)
+string(SUBSTRING "${release}" 0 16 release)
+set(files "[\"index.html\"")
+foreach(name ${page_js} ${page_css} ${game_js} ${game_wasm} ${game_data} ${manifest} ${icon_192} ${icon_512}
+             ${icon_maskable})
+  string(APPEND files ", \"${name}\"")
+endforeach()
+string(APPEND files "]")
+configure_file("${PAGE}/service-worker.js" "${OUT}/service-worker.js" @ONLY)

@@ -41,7 +41,9 @@ EMULATORS = {"arm64": ("qemu-aarch64-static", "qemu-user-static")}
 # The page's files, with index.html at the top of its zip, as itch.io's HTML upload wants; all
 # but index.html and the licences named by their contents
 WEB_ZIP = ["index.html", r"page\.[0-9a-f]{16}\.css", r"page\.[0-9a-f]{16}\.js", r"zarv\.[0-9a-f]{16}\.data",
-           r"zarv\.[0-9a-f]{16}\.js", r"zarv\.[0-9a-f]{16}\.wasm", r"online\.[0-9a-f]{16}\.js", "LICENSE.txt"] + [
+           r"zarv\.[0-9a-f]{16}\.js", r"zarv\.[0-9a-f]{16}\.wasm", r"online\.[0-9a-f]{16}\.js",
+           r"manifest\.[0-9a-f]{16}\.webmanifest", "service-worker.js", "LICENSE.txt"] + [
+    r"icon\.[0-9a-f]{16}\.png"] * 3 + [
     "licenses/%s.txt" % name for name in ("FreeType", "OpenSans", "SFML", "peerjs", "eventemitter3", "webrtc-adapter",
                                           "sdp", "peerjs-js-binarypack", "qrcode-generator")]
 
@@ -163,8 +165,9 @@ def test_web_zip(target, play, scratch):
     it shows the menu in headless Chromium, and Escape ends the game."""
     with zipfile.ZipFile(os.path.join(target.path, release_files(target.path)[3])) as archive:
         names = sorted(name for name in archive.namelist() if not name.endswith("/"))
-        assert len(names) == len(WEB_ZIP) and all(len([name for name in names if re.fullmatch(pattern, name)]) == 1
-                                                  for pattern in WEB_ZIP), "the page's zip holds %s" % names
+        assert len(names) == len(WEB_ZIP) and all(
+            len([name for name in names if re.fullmatch(pattern, name)]) == WEB_ZIP.count(pattern)
+            for pattern in WEB_ZIP), "the page's zip holds %s" % names
         archive.extractall(scratch)
     page = play(Page(scratch, "chromium"))
     wait_for("the menu", lambda: menu_shown(page.screenshot()) and highlighted_option(page.screenshot()) == 1,

@@ -34,9 +34,9 @@ PAGE_SCREEN = (1920, 1200)  # for Firefox, whose window then holds a page of 128
 
 def page_files(site):
     """What a browser fetches of the page: index.html and the files it names,
-    which are named by their contents."""
-    return sorted(name for name in os.listdir(site)
-                  if name == "index.html" or name.startswith(("zarv.", "page.", "online.")))
+    which are named by their contents, and the service worker."""
+    return sorted(name for name in os.listdir(site) if name in ("index.html", "service-worker.js")
+                  or name.startswith(("zarv.", "page.", "online.", "manifest.", "icon.")))
 
 
 def page_file(site, extension):
@@ -47,7 +47,8 @@ def page_file(site, extension):
 
 
 class QuietServer(http.server.SimpleHTTPRequestHandler):
-    extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map, **{".wasm": "application/wasm"})
+    extensions_map = dict(http.server.SimpleHTTPRequestHandler.extensions_map,
+                          **{".wasm": "application/wasm", ".webmanifest": "application/manifest+json"})
 
     def log_message(self, *args):
         pass

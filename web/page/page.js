@@ -141,6 +141,21 @@
   }
   notice('online-play').addEventListener('click', playOnline);
 
+  // Offline play: a service worker keeps this release's files. Where none can
+  // run (file:, a private window, an embedding site's iframe without storage)
+  // the page plays all the same, and says so in one line.
+  function keepForOffline() {
+    var kept;
+    try {
+      kept = navigator.serviceWorker.register('service-worker.js');
+    } catch (error) {
+      kept = Promise.reject(error);
+    }
+    kept.catch(function (error) {
+      console.info('Zarv plays here without keeping its files for offline play (' + (error && error.message) + ')');
+    });
+  }
+
   notice('play-again').addEventListener('click', function () { location.reload(); });
   notice('reload').addEventListener('click', function () { location.reload(); });
 
@@ -170,6 +185,7 @@
       canvas.focus();
       showFocus();
       if (new URLSearchParams(location.search).has('room')) playOnline();
+      keepForOffline();
     },
     onAbort: function (what) {
       if (running) stoppedBy(what);
