@@ -10,6 +10,10 @@
 //   viewport JSON                  page.setViewport, as the page is turned
 //   shot                           the canvas as PNG, base64
 //   eval EXPRESSION                the expression's value, as JSON
+//   frame N                        shot, eval and click act in the page's
+//                                  Nth frame from then on (0: the page)
+//   installability                 Chromium's installability errors
+//   close                          the tab closed, as a player does
 //   log                            what the page said: console messages,
 //                                  uncaught errors, what its Content-Security-
 //                                  Policy refused, and every sound started
@@ -136,6 +140,7 @@ async function main() {
   await page.goto(url);
 
   const fingers = {};
+  let target = page; // the frame that shot, eval and click act in
   const at = async (where) => {
     const [x, y] = where.split(',').map(Number);
     if (where.includes(',') && !isNaN(x) && !isNaN(y)) return [x, y];
@@ -160,7 +165,7 @@ async function main() {
         await page.keyboard.up(argument);
         answer(true);
       } else if (command === 'click') {
-        await page.click(argument);
+        await target.click(argument);
         answer(true);
       } else if (command === 'touchstart' || command === 'touchmove') {
         const finger = argument.split(' ', 1)[0];
@@ -173,6 +178,14 @@ async function main() {
         await fingers[argument].end();
         delete fingers[argument];
         answer(true);
+      } else if (command === 'frame') {
+        target = page.frames()[Number(argument)];
+        answer(Boolean(target));
+        target = target || page;
+      } else if (command === 'installability') {
+        const session = await page.createCDPSession();
+        answer((await session.send('Page.getInstallabilityErrors')).installabilityErrors);
+        await session.detach();
       } else if (command === 'close') {
         await page.close(); // as a player closes the tab: the browser runs on
         answer(true);
@@ -180,10 +193,10 @@ async function main() {
         await page.setViewport(JSON.parse(argument));
         answer(true);
       } else if (command === 'shot') {
-        const canvas = await page.$('#canvas');
+        const canvas = await target.$('#canvas');
         answer(await canvas.screenshot({encoding: 'base64'}));
       } else if (command === 'eval') {
-        answer(await page.evaluate(argument));
+        answer(await target.evaluate(argument));
       } else if (command === 'log') {
         const [sounds, refused] = await page.evaluate('window.zarvLog ? [window.zarvLog.sounds, window.zarvLog.refused]'
                                                       + ' : [[], []]');
