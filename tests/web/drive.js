@@ -13,6 +13,8 @@
 //   frame N                        shot, eval and click act in the page's
 //                                  Nth frame from then on (0: the page)
 //   installability                 Chromium's installability errors
+//   reload [network]               the page loaded again; network: every
+//                                  file from the server, none from a cache
 //   close                          the tab closed, as a player does
 //   log                            what the page said: console messages,
 //                                  uncaught errors, what its Content-Security-
@@ -182,6 +184,9 @@ async function main() {
         target = page.frames()[Number(argument)];
         answer(Boolean(target));
         target = target || page;
+      } else if (command === 'reload') {
+        await page.reload({ignoreCache: argument === 'network'}); // network: past the service worker and the cache
+        answer(true);
       } else if (command === 'installability') {
         const session = await page.createCDPSession();
         answer((await session.send('Page.getInstallabilityErrors')).installabilityErrors);
