@@ -3,6 +3,7 @@
 #include "game/frame.hpp"
 #include "game/game_state.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -19,7 +20,8 @@ enum SideKey : std::uint8_t
     Up = 4,
     Down = 8,
     Return = 16,
-    R = 32
+    R = 32,
+    Escape = 64
 };
 
 bool held(const rollback::SideInput& side, std::uint8_t keys)
@@ -64,6 +66,23 @@ std::vector<sf::Keyboard::Key> keysHeldIn(const rollback::FrameInput& input)
         if (isHeld)
             keys.push_back(key);
     return keys;
+}
+
+rollback::SideInput sideInputOfHeldKeys(unsigned events)
+{
+    const std::pair<Key::Key, std::uint8_t> sideKeys[] = {{Key::W, W},          {Key::S, S},           {Key::Up, Up},
+                                                          {Key::Down, Down},    {Key::Return, Return}, {Key::R, R},
+                                                          {Key::Escape, Escape}};
+    std::uint8_t keys = 0;
+    for (const auto& [key, bit] : sideKeys)
+        if (Key::isKeyPressed(key))
+            keys = static_cast<std::uint8_t>(keys | bit);
+    return {keys, static_cast<std::uint8_t>(std::min(events, 255u))};
+}
+
+bool leavesMatch(const rollback::SideInput& side)
+{
+    return held(side, Escape);
 }
 
 unsigned eventsIn(const rollback::FrameInput& input)

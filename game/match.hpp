@@ -19,6 +19,11 @@
 std::vector<sf::Keyboard::Key> keysHeldIn(const rollback::FrameInput& input);
 unsigned eventsIn(const rollback::FrameInput& input);
 
+// This device's own keys held now, as its side's input in a frame of a
+// match, with the events its window had; and whether they leave the match
+rollback::SideInput sideInputOfHeldKeys(unsigned events);
+bool leavesMatch(const rollback::SideInput& side);
+
 // In a match the countdown's clock counts frames: 30 frames are 0.5 s
 sf::Time matchTime(std::int32_t frame);
 

@@ -35,8 +35,8 @@ EM_JS(void, zarvShowStatus, (int state, int roundTripMs, int inputDelay, int wai
       { Module['zarvOnline'].status(state, roundTripMs, inputDelay, waiting > 0); });
 // For the benchmarks: how the session has fared so far
 EM_JS(void, zarvCount, (int frame, int waited, int givenUp, int runAgain, int bytesSent), {
-    Module['zarvOnline'].counts = {frame : frame, waited : waited, givenUp : givenUp, runAgain : runAgain,
-                                   bytesSent : bytesSent};
+    Module['zarvOnline']
+        .counts = {frame : frame, waited : waited, givenUp : givenUp, runAgain : runAgain, bytesSent : bytesSent};
 });
 EM_JS(void, zarvPublishConfirmed, (int frame, const char* checksum), {
     Module['canvas'].dataset.frame = frame;
@@ -71,22 +71,16 @@ rollback::SideInput localInput()
     unsigned events = 0;
     for (sf::Event event{}; window.pollEvent(event);)
         ++events;
-    const sf::Keyboard::Key keys[] = {sf::Keyboard::W,      sf::Keyboard::S, sf::Keyboard::Up,    sf::Keyboard::Down,
-                                      sf::Keyboard::Return, sf::Keyboard::R, sf::Keyboard::Escape};
-    std::uint8_t held = 0;
-    for (std::size_t bit = 0; bit < std::size(keys); ++bit)
-        if (sf::Keyboard::isKeyPressed(keys[bit]))
-            held = static_cast<std::uint8_t>(held | 1u << bit);
-    return {held, static_cast<std::uint8_t>(std::min(events, 255u))};
+    return sideInputOfHeldKeys(events);
 }
 
 // The requests of an animation frame's ticks; of the frames that they run,
 // only the last is drawn, as the display shows no other
 void carryOut(const std::vector<rollback::Request>& requests)
 {
-    const auto lastRun = std::find_if(requests.rbegin(), requests.rend(), [](const rollback::Request& request) {
-        return request.kind == rollback::Request::Advance;
-    });
+    const auto lastRun =
+        std::find_if(requests.rbegin(), requests.rend(),
+                     [](const rollback::Request& request) { return request.kind == rollback::Request::Advance; });
     const rollback::Request* shown = lastRun == requests.rend() ? nullptr : &*lastRun;
     for (const rollback::Request* request = requests.data(); request != requests.data() + requests.size(); ++request)
     {
@@ -165,7 +159,7 @@ void runOnlineFrames(double nowMs)
         online->session.receive(packet, static_cast<std::size_t>(size), std::min(arrivedMs, nowMs));
 
     rollback::SideInput local = localInput();
-    if ((local.keys & 64u) != 0)
+    if (leavesMatch(local))
         online->session.leave(nowMs);
     if (online->firstTickMs < 0)
         online->firstTickMs = nowMs;
